@@ -1,0 +1,108 @@
+// Window keys, focus events and shell opening.
+#include "app/form1.h"
+
+#include "platform/shellopener.h"
+#include "settings/formini.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+
+namespace lesemund {
+
+bool Form1::eventFilter(QObject *watched, QEvent *event) {
+    if (!watched->isWidgetType())
+        return false;
+    auto *widget = static_cast<QWidget *>(watched);
+    if (widget->window() != this)
+        return false;
+
+    switch (event->type()) {
+    case QEvent::FocusIn: {
+        const auto reason = static_cast<QFocusEvent *>(event)->reason();
+        // Coming back to the window announces the control only when the
+        // focus now stands somewhere else than where it was announced last.
+        if (reason == Qt::ActiveWindowFocusReason && widget == lastAnnounced_)
+            break;
+        if (reason == Qt::PopupFocusReason)
+            break;
+        lastAnnounced_ = widget;
+        gotFocus(widget);
+        break;
+    }
+    case QEvent::FocusOut: {
+        const auto reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+            break;
+        lostFocus(widget);
+        break;
+    }
+    case QEvent::KeyPress: {
+        // Key preview: the window sees each key press once, before the
+        // control that has the focus, and never swallows it. A key event
+        // that propagates to the parents is the same press: only the
+        // delivery to the focused control counts.
+        QWidget *focus = QApplication::focusWidget();
+        if (focus ? widget != focus : widget != this)
+            break;
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->isAutoRepeat() && key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F5)
+            break;
+        const int code = vbKeyCode(key->key());
+        Form_KeyDown(code, key->modifiers());
+        if (widget == Text3)
+            Text3_KeyDown(code);
+        else if (widget == File1)
+            File1_KeyDown(code);
+        else if (widget == Furl)
+            Furl_KeyDown(code);
+        break;
+    }
+    default:
+        break;
+    }
+    return false;
+}
+
+int Form1::vbKeyCode(int qtKey) {
+    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24)
+        return 112 + (qtKey - Qt::Key_F1);
+    switch (qtKey) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return 13;
+    case Qt::Key_Delete: return 46;
+    default: return 0;
+    }
+}
+
+void Form1::Form_KeyDown(int keyCode, Qt::KeyboardModifiers) {
+    switch (keyCode) {
+    case 112: Fhilfe_Click(); break;
+    case 113: FPause_Click(); break;
+    case 114: Fweiter_Click(); break;
+    case 115: Fstop_Click(); break;
+    case 116: Fnochmal_Click(); break;
+    default: break;
+    }
+}
+
+void Form1::URLGoTo(qint64, const QString &url) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (services_.shell && !url.isEmpty()) {
+        // A bare file name is opened from the current folder, as the shell
+        // of the desktop would; everything else goes on unchanged.
+        QString target = url;
+        if (!url.contains(QLatin1String("://")) && QFileInfo(url).isRelative() &&
+            QFileInfo::exists(url))
+            target = QDir::current().absoluteFilePath(url);
+        services_.shell->open(target);
+    }
+    QApplication::restoreOverrideCursor();
+}
+
+void Form1::Command1_Click() { URLGoTo(qint64(winId()), Furl->text()); }
+
+void Form1::Command24_Click() { formini().Command6->click(); }
+
+} // namespace lesemund

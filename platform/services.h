@@ -1,0 +1,37 @@
+#pragma once
+// The platform services a window needs, handed to it from outside so that
+// tests can build a window on a temporary data folder with doubles.
+#include <QString>
+#include <memory>
+
+namespace lesemund::platform {
+
+class BrowserControl;
+class ProfileStore;
+class TimerFactory;
+class ShellOpener;
+class WindowList;
+class ProcessControl;
+class HttpClient;
+class WordProcessorFactory;
+class BrowserLauncher;
+
+struct Services {
+    QString appFolder;                              // the executable's folder
+    std::shared_ptr<BrowserControl> speechPage;     // `WebBrowser1`
+    std::shared_ptr<ProfileStore> profiles;         // options and chat settings files
+    std::shared_ptr<TimerFactory> timers;           // the windows' timers
+    std::shared_ptr<ShellOpener> shell;             // open in the default program
+    std::shared_ptr<WindowList> windows;            // the desktop's top-level windows
+    std::shared_ptr<ProcessControl> processes;      // ending a listed window's process
+    std::shared_ptr<HttpClient> http;               // fetching texts and documents
+    std::shared_ptr<WordProcessorFactory> word;     // document text extraction
+    std::shared_ptr<BrowserLauncher> browser;       // chat pages in a browser window
+
+    QString dataFolder() const { return appFolder + QStringLiteral("/lesemund"); }
+};
+
+// The services of a Linux desktop for the program installed in `appFolder`.
+Services linuxServices(const QString &appFolder);
+
+} // namespace lesemund::platform

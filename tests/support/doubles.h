@@ -1,0 +1,62 @@
+#pragma once
+// Test doubles for the speech page and the timers.
+#include "platform/browsercontrol.h"
+#include "platform/timer.h"
+
+#include <QStringList>
+#include <ostream>
+#include <vector>
+
+// Readable failure messages for Qt strings.
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QStringList &l, std::ostream *os) {
+    *os << '{';
+    for (const QString &s : l)
+        *os << '"' << s.toStdString() << "\" ";
+    *os << '}';
+}
+inline void PrintTo(const QByteArray &b, std::ostream *os) { *os << '"' << b.toStdString() << '"'; }
+
+namespace lesemund::testing {
+
+// Records every click; "loads" any page that exists.
+class FakeBrowserControl : public platform::BrowserControl {
+public:
+    void navigate(const QString &path) override;
+    bool clickButton(const QString &name) override;
+    bool isLoaded() const override { return loaded; }
+
+    QString navigatedTo;
+    bool loaded = true;
+    QStringList clicks;
+    // Each click also records the speech files as they were at that moment.
+    QString dataFolder;
+    QList<QByteArray> textFileAtClick, windowFileAtClick;
+};
+
+class ManualTimer : public platform::Timer {
+public:
+    explicit ManualTimer(int interval) : interval_(interval) {}
+    void setInterval(int ms) override { interval_ = ms; }
+    int interval() const override { return interval_; }
+    void start() override { active_ = true; }
+    void stop() override { active_ = false; }
+    bool isActive() const override { return active_; }
+    // Delivers one tick if the timer runs.
+    void fire() {
+        if (active_ && onTimeout)
+            onTimeout();
+    }
+
+private:
+    int interval_;
+    bool active_ = false;
+};
+
+class ManualTimerFactory : public platform::TimerFactory {
+public:
+    std::unique_ptr<platform::Timer> create(int interval) override;
+    std::vector<ManualTimer *> created;
+};
+
+} // namespace lesemund::testing
