@@ -4,6 +4,7 @@
 #include "platform/browsercontrol.h"
 #include "settings/formini.h"
 #include "settings/form2.h"
+#include "tasks/ftask.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -201,6 +202,8 @@ void Form1::buildControls() {
     File1 = place<QListWidget>(client, "File1", 4200, 600, 3852, 2250);
     File1->setFont(formFont(9.75, false));
     File1->setFocusPolicy(Qt::StrongFocus);
+    File1->setSelectionMode(QAbstractItemView::SingleSelection);
+    refreshFileList();
     Command17 = button(client, "Command17", "Auswahl lesen", 4200, 3396, 3852, 372, 9.75);
     Command13 = button(client, "Command13", "Lokale Liste aktualisieren", 4200, 360, 3852, 252);
     Command13->setToolTip(QStringLiteral("Lokale Liste Aktualisieren"));
@@ -226,7 +229,7 @@ void Form1::buildControls() {
     Command15 = button(client, "Command15", "Text vorlesen", 240, 5760, 3492, 372, 9.75);
     Fhilfe = button(client, "Fhilfe", "Hilfe Beschreibung [F1]", 4080, 5400, 4092, 372, 9.75);
     Furl = place<QLineEdit>(client, "Furl", 240, 7044, 7812, 288);
-    Furl->setText(QStringLiteral("http://www.tastvolk.example/chat/hilfe.txt"));
+    Furl->setText(kMakerServer + QStringLiteral("/chat/hilfe.txt"));
     Check3 = check("Check3", QString::fromUtf8("Bei Text Veränderung automatisch lesen"), 240, 6720, 4212, 252);
     Command14 = button(client, "Command14", "URL Datei vorlesen", 240, 7440, 1932, 372);
     Command1 = button(client, "Command1", QString::fromUtf8("URL öffnen"), 2400, 7440, 1212, 372);
@@ -307,12 +310,6 @@ void Form1::buildControls() {
     Timer4->start();
 }
 
-void Form1::buildMenu() {
-    QAction *exitAction = menuBar()->addAction(QStringLiteral("Exit"));
-    exitAction->setObjectName(QStringLiteral("Exitx"));
-    connect(exitAction, &QAction::triggered, this, [this] { Exitx_Click(); });
-}
-
 void Form1::setTabOrder() {
     const QList<QWidget *> order = {
         File1,    Command17, Command13, Check4,    Command11, Command12, Option1[1], Option1[0],
@@ -348,6 +345,31 @@ void Form1::connectHandlers() {
     on(Command5, &Form1::Command5_Click);
     on(Command9, &Form1::Command9_Click);
     on(Command24, &Form1::Command24_Click);
+    on(Command8, &Form1::Command8_Click);
+    on(Command14, &Form1::Command14_Click);
+    on(Command18, &Form1::Command18_Click);
+    on(Command19, &Form1::Command19_Click);
+    on(Command20, &Form1::Command20_Click);
+    on(vergleich, &Form1::vergleich_Click);
+    on(URLlesen, &Form1::URLlesen_Click);
+    on(URLspeichern, &Form1::URLspeichern_Click);
+    on(Command25, &Form1::Command25_Click);
+    on(chat1, &Form1::chat1_Click);
+    on(chat2, &Form1::chat2_Click);
+    on(singen, &Form1::singen_Click);
+    on(Command11, &Form1::Command11_Click);
+    on(Command12, &Form1::Command12_Click);
+    on(Command13, &Form1::Command13_Click);
+    on(Command17, &Form1::Command17_Click);
+    on(Command4, &Form1::Command4_Click);
+    on(Command16, &Form1::Command16_Click);
+    on(Command22, &Form1::Command22_Click);
+    on(lokalpfad, &Form1::lokalpfad_Click);
+    connect(File1, &QListWidget::itemSelectionChanged, this, [this] {
+        if (!selectedFileName().isEmpty())
+            File1_Click();
+    });
+    connect(File1, &QListWidget::itemDoubleClicked, this, [this] { File1_DblClick(); });
 
     for (int i = 0; i < 2; ++i)
         connect(Option1[i], &QRadioButton::toggled, this, [this, i](bool on) {
@@ -362,6 +384,9 @@ void Form1::connectHandlers() {
 
     Timer1->onTimeout = [this] { Timer1_Timer(); };
     Timer4->onTimeout = [this] { Timer4_Timer(); };
+    Timer2->onTimeout = [this] { vergleich->click(); };
+    Timer3->onTimeout = [this] { Command22->click(); };
+    Timer5->onTimeout = [this] { Timer5_Timer(); };
 
     // Key preview and focus events of every control pass through here.
     qApp->installEventFilter(this);

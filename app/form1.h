@@ -23,6 +23,10 @@
 
 namespace lesemund {
 
+// The maker's web server. Its real host is not known yet; a reserved
+// example host stands in until it is.
+inline const QString kMakerServer = QStringLiteral("http://www.tastvolk.example");
+
 class Formini;
 class Form2;
 class Ftask;
@@ -156,6 +160,49 @@ public:
     void Furl_KeyDown(int keyCode);
     static int vbKeyCode(int qtKey);
 
+    // ---- internet reading ----------------------------------------------------
+    void FetchUrlText();
+    void Command20_Click();
+    void Command8_Click();
+    void Command14_Click();
+    void Command18_Click();
+    void Command19_Click();
+    void Timer5_Timer();
+    bool addressHas(const QString &marker) const;
+    void URLlesen_Click();
+    void URLspeichern_Click();
+    void Command25_Click();
+    void vergleich_Click();
+    void chat1_Click();
+    void chat2_Click();
+    void singen_Click();
+
+    // ---- local documents --------------------------------------------------------
+    void ExtractDocumentText(const QString &path);
+    void File1_Click();
+    void File1_DblClick();
+    void Command11_Click();
+    void Command12_Click();
+    void Command13_Click();
+    void lokalpfad_Click();
+    void Command17_Click();
+    void Command4_Click();
+    void Command16_Click();
+    void Command22_Click();
+    void refreshFileList();
+    QString selectedFileName() const;
+
+    // ---- menu ----------------------------------------------------------------------
+    QAction *menuAction(const QString &name) const; // by its name, e.g. "URLFocusx"
+    void toggleSwitch(VbCheckBox *box);
+    void LokalerOrdnerx_Click();
+    void Auswahloeffenx_Click();
+    void ListeAktualisierenx_Click();
+    void StandartEinstellungx_Click();
+    void URLFocusx_Click();
+    void URLAdreseloeschenx_Click();
+    void openMenuFromKeyboard();
+
     // ---- guidance ------------------------------------------------------------
     void Label1_Change();
     void Check1_Click();
@@ -171,6 +218,7 @@ public:
     Formini &formini();    // created hidden on first use
     Form2 &form2();        // created hidden on first use
     Ftask *ftask() const;  // the task window while it is loaded
+    Ftask *taskWindow();   // creates it when needed (null without a window list)
     void closeTaskWindow();
 
     // ---- helpers ------------------------------------------------------------------
@@ -223,6 +271,7 @@ private:
     Ftask *ftask_ = nullptr; // while the task window is loaded
     bool closing_ = false;
     QPointer<QWidget> lastAnnounced_;
+    bool altAlone_ = false; // Alt is down and no other key came with it
 };
 
 } // namespace lesemund

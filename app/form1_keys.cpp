@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QMenuBar>
 
 namespace lesemund {
 
@@ -38,7 +39,24 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
         lostFocus(widget);
         break;
     }
+    case QEvent::KeyRelease: {
+        // Alt pressed and released alone opens the menu bar.
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Alt && !key->isAutoRepeat() && altAlone_) {
+            altAlone_ = false;
+            if (!menuBar()->activeAction())
+                openMenuFromKeyboard();
+        }
+        break;
+    }
     case QEvent::KeyPress: {
+        auto *pressed = static_cast<QKeyEvent *>(event);
+        if (!pressed->isAutoRepeat())
+            altAlone_ = pressed->key() == Qt::Key_Alt;
+        if (pressed->key() == Qt::Key_F10 && !pressed->isAutoRepeat() && !menuBar()->activeAction()) {
+            openMenuFromKeyboard();
+            return true;
+        }
         // Key preview: the window sees each key press once, before the
         // control that has the focus, and never swallows it. A key event
         // that propagates to the parents is the same press: only the
@@ -48,6 +66,9 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
             break;
         auto *key = static_cast<QKeyEvent *>(event);
         if (key->isAutoRepeat() && key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F5)
+            break;
+        // Tab moves the focus; it is not a key press of the control.
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
             break;
         const int code = vbKeyCode(key->key());
         Form_KeyDown(code, key->modifiers());

@@ -54,7 +54,7 @@ const QStringList &Formini::defaultLines() {
         QStringLiteral("BeiText=0"),
         QStringLiteral("LesenOhne1=Falsch"),
         QStringLiteral("LesenOhne=Wahr"),
-        QStringLiteral("URLAdessenfeld=http://www.tastvolk.example/chat/chat1.ok"),
+        QStringLiteral("URLAdessenfeld=") + kMakerServer + QStringLiteral("/chat/chat1.ok"),
         QStringLiteral("stimme=#voice=name:qvx.de.tonra#"),
     };
     return lines;

@@ -1,6 +1,8 @@
 #pragma once
 // Test doubles for the speech page and the timers.
 #include "platform/browsercontrol.h"
+#include "platform/browserlauncher.h"
+#include "platform/shellopener.h"
 #include "platform/timer.h"
 
 #include <QStringList>
@@ -32,6 +34,26 @@ public:
     // Each click also records the speech files as they were at that moment.
     QString dataFolder;
     QList<QByteArray> textFileAtClick, windowFileAtClick;
+};
+
+// Records what the window asks the desktop to open.
+class RecordingShellOpener : public platform::ShellOpener {
+public:
+    bool open(const QString &target) override {
+        opened << target;
+        return true;
+    }
+    QStringList opened;
+};
+
+class RecordingBrowserLauncher : public platform::BrowserLauncher {
+public:
+    bool openNewWindow(const QString &url) override {
+        opened << url;
+        return available;
+    }
+    QStringList opened;
+    bool available = true;
 };
 
 class ManualTimer : public platform::Timer {

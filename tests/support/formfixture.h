@@ -5,6 +5,9 @@
 #include "app/form1.h"
 #include "platform/iniprofilestore.h"
 #include "support/doubles.h"
+#include "support/fakehttpclient.h"
+#include "support/fakeprocesscontrol.h"
+#include "support/fakewindowlist.h"
 #include "support/tempdatafolder.h"
 
 #include <QApplication>
@@ -23,6 +26,16 @@ struct FormFixture {
         s.speechPage = page;
         s.profiles = std::make_shared<platform::IniProfileStore>();
         s.timers = timers;
+        shell = std::make_shared<RecordingShellOpener>();
+        browser = std::make_shared<RecordingBrowserLauncher>();
+        http = std::make_shared<FakeHttpClient>();
+        windows = std::make_shared<FakeWindowList>();
+        processes = std::make_shared<FakeProcessControl>();
+        s.shell = shell;
+        s.browser = browser;
+        s.http = http;
+        s.windows = windows;
+        s.processes = processes;
         if (adjust)
             adjust(s);
         form = std::make_unique<Form1>(s);
@@ -48,6 +61,11 @@ struct FormFixture {
     TempDataFolder data;
     std::shared_ptr<FakeBrowserControl> page;
     std::shared_ptr<ManualTimerFactory> timers;
+    std::shared_ptr<RecordingShellOpener> shell;
+    std::shared_ptr<RecordingBrowserLauncher> browser;
+    std::shared_ptr<FakeHttpClient> http;
+    std::shared_ptr<FakeWindowList> windows;
+    std::shared_ptr<FakeProcessControl> processes;
     std::unique_ptr<Form1> form;
     bool answerYes = false;
     int questionsAsked = 0;

@@ -1,0 +1,156 @@
+// The menu bar: every command of the window for the keyboard, four of them
+// with Ctrl shortcuts. A highlighted menu or item is announced like a
+// control, since a blind user cannot walk a silent menu.
+#include "app/form1.h"
+
+#include "settings/formini.h"
+
+#include <QMenu>
+#include <QMenuBar>
+#include <QRegularExpression>
+
+namespace lesemund {
+namespace {
+
+QString u(const char *text) { return QString::fromUtf8(text); }
+
+// The caption as shown, without an access-key ampersand.
+QString shownCaption(const QAction *action) {
+    QString text = action->text();
+    text.remove(QRegularExpression(QStringLiteral("&(?!&)")));
+    return text.replace(QStringLiteral("&&"), QStringLiteral("&"));
+}
+
+} // namespace
+
+void Form1::buildMenu() {
+    QMenuBar *bar = menuBar();
+    auto menu = [&](const char *name, const char *caption) {
+        QMenu *m = bar->addMenu(u(caption));
+        m->setObjectName(QString::fromLatin1(name));
+        m->menuAction()->setObjectName(QString::fromLatin1(name));
+        connect(m, &QMenu::hovered, this, [this](QAction *a) {
+            if (!a->isSeparator())
+                Label1->setCaption(shownCaption(a));
+        });
+        return m;
+    };
+    auto item = [&](QMenu *m, const char *name, const char *caption, std::function<void()> action,
+                    QKeySequence shortcut = {}) {
+        QAction *a = m->addAction(u(caption));
+        a->setObjectName(QString::fromLatin1(name));
+        if (!shortcut.isEmpty()) {
+            a->setShortcut(shortcut);
+            a->setShortcutContext(Qt::WindowShortcut);
+        }
+        if (action)
+            connect(a, &QAction::triggered, this, [action] { action(); });
+        return a;
+    };
+    auto focus = [this](QWidget *w) {
+        return [w] {
+            if (w->isEnabled() && w->isVisible())
+                w->setFocus(Qt::ShortcutFocusReason);
+        };
+    };
+
+    QMenu *felder = menu("felderx", "Felder");
+    item(felder, "Auswahlfeldfocusx", "Auswahlfeld Focus", focus(File1), QKeySequence(Qt::CTRL | Qt::Key_F));
+    item(felder, "Auswahllesenx", "Auswahl lesen [Enter]", {});
+    item(felder, "AuswahlDateioeffenx", "Auswahl Datei öffen", {}, QKeySequence(Qt::CTRL | Qt::Key_O));
+    item(felder, "leer2", "_", {});
+    item(felder, "URLFeldFocusx", "URL Feld Focus", focus(Furl), QKeySequence(Qt::CTRL | Qt::Key_U));
+    item(felder, "Textfeldschreibenlesenx", "Textfeld schreiben + lesen Focus", focus(Text3),
+         QKeySequence(Qt::CTRL | Qt::Key_T));
+
+    QMenu *lesen = menu("lesenx", "Lesen");
+    item(lesen, "Pausex", "Pause F2", [this] { FPause_Click(); });
+    item(lesen, "Weiterx", "Weiter F3", [this] { Fweiter_Click(); });
+    item(lesen, "Stopx", "Stop F4", [this] { Fstop_Click(); });
+    item(lesen, "Nochmalx", "Nochmal F5", [this] { Fnochmal_Click(); });
+    item(lesen, "Textfeldlesenx", "Textfeld vorlesen [Enter]", [this] { Command15_Click(); });
+
+    QMenu *automatisch = menu("Automatischx", "Automatisch");
+    item(automatisch, "AutomatischHilfelesenx", "Hilfe Button lesen", [this] { toggleSwitch(Check2); });
+    item(automatisch, "AktivesFensterx", "Aktives Fenster vorlesen", [this] { toggleSwitch(Check1); });
+    automatisch->addSeparator()->setObjectName(QStringLiteral("leer1"));
+    item(automatisch, "LokaleListeAuswahlx", "Lokale Liste Auswahl bei veränderung lesen",
+         [this] { toggleSwitch(Check4); });
+    item(automatisch, "URLAdresebeix", "URL Adrese bei veränderung lesen", [this] { toggleSwitch(Check3); });
+
+    QMenu *extra = menu("extrax", "Extra");
+    item(extra, "LokalerOrdnerx", "Lokaler Ordner öffen [Alt+L]", [this] { LokalerOrdnerx_Click(); });
+    item(extra, "Auswahloeffenx", "Auswahl öffen [Alt+A]", [this] { Auswahloeffenx_Click(); });
+    item(extra, "ListeAktualisierenx", "Lokale Liste Aktualisieren", [this] { ListeAktualisierenx_Click(); });
+    item(extra, "StandartEinstellungx", "Standart Einstellung [Alt+T]", [this] { StandartEinstellungx_Click(); });
+
+    QMenu *url = menu("urlx", "URL");
+    item(url, "URLlesenx", "URL lesen", [this] { Command14_Click(); });
+    item(url, "URLoeffenx", "URL öffen", [this] { Command1_Click(); });
+    item(url, "URLFocusx", "URL Focus [Strg+U]", [this] { URLFocusx_Click(); });
+    item(url, "URLAddresselesenx", "URL Datei vorlesen [Enter]", [this] { Command14_Click(); });
+    item(url, "URLAdreseloeschenx", "URL Adrese löschen [Entf]", [this] { URLAdreseloeschenx_Click(); });
+    item(url, "Adresselesenx", "Adresse lesen [Alt+S]", [this] { Command21_Click(); });
+    item(url, "URLspeichernx", "URL Adresse speichern", {});
+
+    QAction *exitAction = bar->addAction(QStringLiteral("Exit"));
+    exitAction->setObjectName(QStringLiteral("Exitx"));
+    connect(exitAction, &QAction::triggered, this, [this] { Exitx_Click(); });
+
+    // The top-level entries are announced too as the keyboard walks them.
+    connect(bar, &QMenuBar::hovered, this, [this](QAction *a) { Label1->setCaption(shownCaption(a)); });
+}
+
+QAction *Form1::menuAction(const QString &name) const {
+    for (QAction *a : menuBar()->findChildren<QAction *>())
+        if (a->objectName() == name)
+            return a;
+    return nullptr;
+}
+
+void Form1::openMenuFromKeyboard() {
+    QMenuBar *bar = menuBar();
+    const QList<QAction *> actions = bar->actions();
+    if (actions.isEmpty())
+        return;
+    bar->setFocus(Qt::MenuBarFocusReason);
+    bar->setActiveAction(actions.first());
+}
+
+void Form1::toggleSwitch(VbCheckBox *box) { box->setValue(box->value() != 0 ? 0 : 1); }
+
+void Form1::LokalerOrdnerx_Click() {
+    URLGoTo(qint64(winId()), appFolder());
+    Label1->setCaption(u("Lokaler Ordner ist jetzt geöffnet!"));
+}
+
+void Form1::Auswahloeffenx_Click() {
+    URLGoTo(qint64(winId()), Text2->text());
+    Label1->setCaption(u("Lokale Auswahl ist jetzt geöffnet!"));
+}
+
+void Form1::ListeAktualisierenx_Click() {
+    refreshFileList();
+    Label1->setCaption(u("Lokale Liste wurde jetzt Aktualisiert!"));
+    File1->setFocus(Qt::ShortcutFocusReason);
+    Label1->setCaption(u("Und der Focus darauf gesetzt!"));
+}
+
+void Form1::StandartEinstellungx_Click() {
+    formini().Command6->click();
+    Label1->setCaption(u("Programm, auf Standart Einstellung zurückgesetzt!"));
+    clickPage(QStringLiteral("Stop"));
+    hilfelesen_Click();
+}
+
+void Form1::URLFocusx_Click() {
+    Label1->setCaption(u("Focus ist auf URL Adresse."));
+    Furl->setFocus(Qt::ShortcutFocusReason);
+}
+
+void Form1::URLAdreseloeschenx_Click() {
+    Furl->setText(QString());
+    Label1->setCaption(u("URL Adresse wurde gelöscht!"));
+}
+
+} // namespace lesemund
