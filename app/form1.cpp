@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStyle>
@@ -61,6 +62,16 @@ void ScratchField::setText(const QString &text) {
     setPlainText(text);
     edited_ = false;
     setting_ = false;
+}
+
+void FileListBox::keyPressEvent(QKeyEvent *event) {
+    const bool arrow = event->key() == Qt::Key_Down || event->key() == Qt::Key_Up;
+    if (arrow && count() > 0 && selectedItems().isEmpty() && event->modifiers() == Qt::NoModifier) {
+        const int row = currentRow() < 0 ? 0 : currentRow();
+        setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
+        return;
+    }
+    QListWidget::keyPressEvent(event);
 }
 
 // ---------------------------------------------------------------------------
@@ -199,7 +210,7 @@ void Form1::buildControls() {
         return c;
     };
 
-    File1 = place<QListWidget>(client, "File1", 4200, 600, 3852, 2250);
+    File1 = place<FileListBox>(client, "File1", 4200, 600, 3852, 2250);
     File1->setFont(formFont(9.75, false));
     File1->setFocusPolicy(Qt::StrongFocus);
     File1->setSelectionMode(QAbstractItemView::SingleSelection);

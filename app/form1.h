@@ -69,6 +69,18 @@ private:
     bool setting_ = false;
 };
 
+// The file list. Nothing is selected until the user chooses; the first
+// arrow key then selects the entry that stands under the cursor, instead
+// of jumping past it.
+class FileListBox : public QListWidget {
+    Q_OBJECT
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+};
+
 // Which page button a speech request clicks.
 enum class SpeechButton { None, user1, user2, fenster1, Hilfe, ReadingMode };
 enum class SpeechFile { Text, Window };
@@ -80,7 +92,7 @@ public:
     ~Form1() override;
 
     // ---- visible controls -------------------------------------------------
-    QListWidget *File1 = nullptr;
+    FileListBox *File1 = nullptr;
     QPushButton *Command17 = nullptr, *Command13 = nullptr, *Command11 = nullptr,
                 *Command12 = nullptr;
     QRadioButton *Option1[2] = {nullptr, nullptr};
