@@ -23,5 +23,11 @@ test: build
 bench: build
 	@bash bench/run-all $(BUILD)
 
+install: build
+	@bash scripts/install-user install $(BUILD) $(PREFIX)
+
+uninstall:
+	@bash scripts/install-user uninstall $(PREFIX)
+
 clean:
 	rm -rf $(BUILD)

@@ -13,6 +13,9 @@ int main(int argc, char **argv) {
 
     lesemund::Form1 form(lesemund::platform::linuxServices(QCoreApplication::applicationDirPath()));
     form.show();
+    form.activateWindow();
+    // The focus starts on the file list, whose announcement is the first
+    // thing the user hears.
     form.File1->setFocus(Qt::OtherFocusReason);
     return app.exec();
 }

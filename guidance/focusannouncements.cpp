@@ -68,6 +68,24 @@ void Form1::setUpFocusTable() {
     row(URLlesen, fixed("Abgespeicherte URL Adresse einlesen."), 0, 0);
     row(URLspeichern, fixed("Neue URL Adresse speichern."), 0, 0);
 
+    // The desktop's accessibility tools see each control as our users hear
+    // it: its caption as the name, its focus text as the description.
+    for (auto it = focusRows_.cbegin(); it != focusRows_.cend(); ++it) {
+        QWidget *w = it.key();
+        QString name;
+        if (auto *b = qobject_cast<QAbstractButton *>(w))
+            name = b->text().remove(QLatin1Char('&'));
+        w->setAccessibleName(name.isEmpty() ? w->objectName() : name);
+        if (it.value().text)
+            w->setAccessibleDescription(it.value().text());
+    }
+    for (QRadioButton *o : Option1)
+        o->setAccessibleName(o->text());
+    File1->setAccessibleName(QStringLiteral("Lokale Liste"));
+    Text3->setAccessibleName(QStringLiteral("Zwischenspeicher Textfeld"));
+    Furl->setAccessibleName(QStringLiteral("Web Adressen Textfeld"));
+    Label1->setAccessibleName(QStringLiteral("Ansage"));
+
     // Buttons that take a highlight start in their normal colour.
     for (auto it = focusRows_.cbegin(); it != focusRows_.cend(); ++it)
         if (it.value().blur)
@@ -86,10 +104,12 @@ void Form1::gotFocus(QWidget *control) {
         // One handler for both buttons; it looks at the selection only.
         if (!Option1[0]->isChecked()) {
             Label1->setCaption(u("Vorlesen bei neuer Datei abbruch. Ohne Abbruch Pfeiltaste nach untern!"));
+            control->setAccessibleDescription(Label1->caption());
             setBackColor(Option1[1], kYellow);
         }
         if (!Option1[1]->isChecked()) {
             Label1->setCaption(u("Lesen ohne abbruch bis Ende. Mit Abbruch Pfeiltaste nach oben!"));
+            control->setAccessibleDescription(Label1->caption());
             setBackColor(Option1[0], kYellow);
         }
         return;
@@ -100,8 +120,11 @@ void Form1::gotFocus(QWidget *control) {
     const FocusRow &row = it.value();
     if (!row.textFirst && row.highlight)
         setBackColor(control, row.highlight);
-    if (row.text)
-        Label1->setCaption(row.text());
+    if (row.text) {
+        const QString text = row.text();
+        control->setAccessibleDescription(text);
+        Label1->setCaption(text);
+    }
     if (row.textFirst && row.highlight)
         setBackColor(control, row.highlight);
 }

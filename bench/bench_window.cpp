@@ -1,0 +1,207 @@
+// Speed of the main window end to end: from a focus change, and from
+// pressing "URL Datei vorlesen", to the first sample of the speech at the
+// output; the program's start-up to its first announcement; its idle CPU
+// and resident memory.
+#include "app/form1.h"
+#include "bench/benchutil.h"
+#include "platform/curlhttpclient.h"
+#include "platform/iniprofilestore.h"
+#include "platform/qttimer.h"
+#include "platform/speechpagehost.h"
+#include "speech/speechengine.h"
+#include "support/httptestserver.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <condition_variable>
+
+using namespace lesemund;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// A copy of the shipped data folder whose page writes no sound.
+void copyDataFolder(const QString &to, const QString &journal = {}) {
+    const QString from = QStringLiteral(LESEMUND_SOURCE_DIR) + "/data/lesemund";
+    QDir().mkpath(to);
+    QDirIterator it(from, QDir::Files);
+    while (it.hasNext()) {
+        const QString f = it.next();
+        QFile::copy(f, to + "/" + QFileInfo(f).fileName());
+        QFile(to + "/" + QFileInfo(f).fileName()).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    }
+    QFile page(to + "/sp");
+    page.open(QIODevice::ReadOnly);
+    QString html = QString::fromUtf8(page.readAll());
+    page.close();
+    QString attrs = QStringLiteral("<form data-output=\"none\"");
+    if (!journal.isEmpty())
+        attrs += QStringLiteral(" data-journal=\"%1\"").arg(journal);
+    html.replace(QRegularExpression(QStringLiteral("<form\\b[^>]*")), attrs);
+    page.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    page.write(html.toUtf8());
+}
+
+// Waits for the first sample of the next utterance.
+struct FirstSample {
+    std::mutex m;
+    std::condition_variable cv;
+    std::uint64_t seen = 0;
+    Clock::time_point at;
+
+    void install(speech::SpeechEngine &engine) {
+        speech::EngineObserver o;
+        o.firstSample = [this](std::uint64_t, Clock::time_point t) {
+            std::lock_guard lock(m);
+            ++seen;
+            at = t;
+            cv.notify_all();
+        };
+        engine.setObserver(o);
+    }
+    std::uint64_t count() {
+        std::lock_guard lock(m);
+        return seen;
+    }
+    bool waitBeyond(std::uint64_t n, Clock::time_point &t) {
+        std::unique_lock lock(m);
+        const bool ok = cv.wait_for(lock, std::chrono::seconds(5), [&] { return seen > n; });
+        t = at;
+        return ok;
+    }
+};
+
+struct Window {
+    QTemporaryDir dir;
+    std::shared_ptr<platform::SpeechPageHost> page = std::make_shared<platform::SpeechPageHost>();
+    std::unique_ptr<Form1> form;
+    FirstSample first;
+
+    Window() {
+        copyDataFolder(dir.path() + "/lesemund");
+        platform::Services s;
+        s.appFolder = dir.path();
+        s.speechPage = page;
+        s.profiles = std::make_shared<platform::IniProfileStore>();
+        s.timers = std::make_shared<platform::QtTimerFactory>();
+        s.http = std::make_shared<platform::CurlHttpClient>();
+        form = std::make_unique<Form1>(s);
+        form->Timer1->stop(); // no task window in the measurements
+        first.install(*page->engine());
+        // Let the engine load its voice before measuring.
+        form->Label1->setCaption(QStringLiteral("Start"));
+        Clock::time_point t;
+        first.waitBeyond(0, t);
+        page->engine()->stop();
+    }
+};
+
+void benchFocus(bench::Table &table) {
+    Window w;
+    w.form->show();
+    QApplication::setActiveWindow(w.form.get());
+    QApplication::processEvents();
+    QWidget *controls[] = {w.form->Command17, w.form->Command13, w.form->Fhilfe, w.form->Command15};
+    std::vector<double> ms;
+    for (int i = 0; i < 100; ++i) {
+        const auto n = w.first.count();
+        const auto start = Clock::now();
+        controls[i % 4]->setFocus(Qt::TabFocusReason);
+        Clock::time_point t;
+        if (w.first.waitBeyond(n, t))
+            ms.push_back(std::chrono::duration<double, std::milli>(t - start).count());
+        QApplication::processEvents();
+    }
+    table.add("Fokuswechsel bis erster Ton (Ansage)", ms, "ms", 20);
+}
+
+void benchAddress(bench::Table &table) {
+    testing::HttpTestServer server;
+    QByteArray text;
+    while (text.size() < 50000)
+        text += "Dies ist ein Satz aus dem Netz, der vorgelesen wird. ";
+    text.truncate(50000);
+    server.serve("/text.txt", text, "text/plain; charset=utf-8");
+    Window w;
+    w.form->Furl->setText(server.url("/text.txt"));
+    std::vector<double> ms;
+    for (int i = 0; i < 50; ++i) {
+        const auto n = w.first.count();
+        const auto start = Clock::now();
+        w.form->Command14->click();
+        Clock::time_point t;
+        if (w.first.waitBeyond(n, t))
+            ms.push_back(std::chrono::duration<double, std::milli>(t - start).count());
+        w.form->Timer5->stop();
+        w.page->engine()->stop();
+    }
+    table.add("\"URL Datei vorlesen\" (50 000 Bytes) bis erster Ton", ms, "ms", 50);
+}
+
+// Starts the built program offscreen in a copy of its folder and times the
+// first line of the speech page's journal.
+void benchStartUp(bench::Table &table, const QString &program) {
+    std::vector<double> ms;
+    double cpuPercent = -1, rssMiB = -1;
+    for (int run = 0; run < 10; ++run) {
+        QTemporaryDir dir;
+        QFile::copy(program, dir.path() + "/tastvolk-lesemund");
+        QFile(dir.path() + "/tastvolk-lesemund").setPermissions(QFile::ExeOwner | QFile::ReadOwner);
+        copyDataFolder(dir.path() + "/lesemund", "journal.txt");
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        QElapsedTimer clock;
+        clock.start();
+        p.start(dir.path() + "/tastvolk-lesemund", {});
+        const QString journal = dir.path() + "/lesemund/journal.txt";
+        while (clock.elapsed() < 5000 && QFileInfo(journal).size() == 0)
+            QThread::usleep(500);
+        if (QFileInfo(journal).size() > 0)
+            ms.push_back(clock.nsecsElapsed() / 1e6);
+        if (run == 0) {
+            // Idle: the poller runs, nothing changes.
+            QThread::sleep(2);
+            const double idleSeconds = 20;
+            const bench::ProcessUsage before = bench::usage(p.processId());
+            QThread::msleep(int(idleSeconds * 1000));
+            const bench::ProcessUsage after = bench::usage(p.processId());
+            cpuPercent = 100.0 * (after.cpuSeconds - before.cpuSeconds) / idleSeconds;
+            rssMiB = after.rssKiB / 1024.0;
+        }
+        p.kill();
+        p.waitForFinished(2000);
+    }
+    table.add("Programmstart bis erste Ansage", ms, "ms", 300);
+    table.addSingle("Leerlauf-CPU (Abfrage läuft, 20 s)", cpuPercent, "% eines Kerns", 1);
+    table.addSingle("Speicher (resident, im Leerlauf)", rssMiB, "MiB", 0);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QString program = QCoreApplication::applicationDirPath() + "/tastvolk-lesemund";
+    bench::Table table;
+    benchFocus(table);
+    benchAddress(table);
+    if (QFileInfo::exists(program))
+        benchStartUp(table, program);
+    table.print();
+    return 0;
+}
