@@ -1,0 +1,33 @@
+#include "platform/speechpagehost.h"
+
+#include "speech/speechpage.h"
+
+#include <QUrl>
+
+namespace lesemund::platform {
+
+SpeechPageHost::SpeechPageHost() = default;
+
+SpeechPageHost::~SpeechPageHost() = default;
+
+void SpeechPageHost::navigate(const QString &path) {
+    page_.reset();
+    QString file = path;
+    if (file.startsWith(QStringLiteral("file:"), Qt::CaseInsensitive))
+        file = QUrl(file).toLocalFile();
+    if (file.isEmpty())
+        return;
+    page_ = speech::SpeechPage::load(file);
+}
+
+bool SpeechPageHost::clickButton(const QString &name) {
+    return page_ && page_->click(name);
+}
+
+bool SpeechPageHost::isLoaded() const { return page_ != nullptr; }
+
+speech::SpeechEngine *SpeechPageHost::engine() const {
+    return page_ ? &page_->engine() : nullptr;
+}
+
+} // namespace lesemund::platform

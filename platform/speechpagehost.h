@@ -1,0 +1,43 @@
+#pragma once
+// The browser control of the main window, served by the program's own speech
+// page host: navigating reads the speech page and starts the speech engine,
+// clicking a button of the page's first form runs its speech command. The
+// data folder is the folder of the page.
+#include "platform/browsercontrol.h"
+
+#include <memory>
+
+namespace lesemund::speech {
+class SpeechPage;
+class SpeechEngine;
+}
+
+namespace lesemund::platform {
+
+class SpeechPageHost : public BrowserControl {
+public:
+    SpeechPageHost();
+    ~SpeechPageHost() override;
+
+    // Loads the page at once (it is a small local file) so that the first
+    // announcement after start-up is not lost; the speech engine starts on
+    // its own threads and never holds up the caller. A page that cannot be
+    // read or has no form leaves the host without a page. Navigating again
+    // silences and replaces the previous page.
+    void navigate(const QString &path) override;
+
+    // Returns at once; the speech follows on the engine's threads.
+    bool clickButton(const QString &name) override;
+
+    bool isLoaded() const override;
+
+    // The loaded page's engine, for tests and the benchmark; null without a page.
+    speech::SpeechEngine *engine() const;
+    // The loaded page, null without one.
+    speech::SpeechPage *page() const { return page_.get(); }
+
+private:
+    std::unique_ptr<speech::SpeechPage> page_;
+};
+
+} // namespace lesemund::platform
