@@ -12,7 +12,7 @@ namespace {
 const QByteArray kDirective = "#voice=name:qvx.de.tonra#";
 
 // The task window's own timer is the first one created after Form1's five.
-ManualTimer &pollTimer(FormFixture &f) { return *f.timers->created.back(); }
+ManualTimer &pollTimer(FormFixture &f) { return *f.timers->timers().back(); }
 } // namespace
 
 TEST(TaskWindow, Timer1OpensItAndEachNewTopTitleIsSpokenOnce) {
@@ -24,7 +24,7 @@ TEST(TaskWindow, Timer1OpensItAndEachNewTopTitleIsSpokenOnce) {
     f.timer(1).fire();
     EXPECT_FALSE(f.timer(1).isActive()) << "one shot";
     ASSERT_NE(w.ftask(), nullptr);
-    EXPECT_EQ(f.timers->created.size(), 6u);
+    EXPECT_EQ(f.timers->timers().size(), 6u);
 
     const auto n = f.page->clicks.size();
     pollTimer(f).fire();

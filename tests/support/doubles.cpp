@@ -26,10 +26,4 @@ bool FakeBrowserControl::clickButton(const QString &name) {
     return true;
 }
 
-std::unique_ptr<platform::Timer> ManualTimerFactory::create(int interval) {
-    auto t = std::make_unique<ManualTimer>(interval);
-    created.push_back(t.get());
-    return t;
-}
-
 } // namespace lesemund::testing

@@ -3,7 +3,7 @@
 #include "platform/browsercontrol.h"
 #include "platform/browserlauncher.h"
 #include "platform/shellopener.h"
-#include "platform/timer.h"
+#include "support/manualtimer.h"
 
 #include <QStringList>
 #include <ostream>
@@ -54,31 +54,6 @@ public:
     }
     QStringList opened;
     bool available = true;
-};
-
-class ManualTimer : public platform::Timer {
-public:
-    explicit ManualTimer(int interval) : interval_(interval) {}
-    void setInterval(int ms) override { interval_ = ms; }
-    int interval() const override { return interval_; }
-    void start() override { active_ = true; }
-    void stop() override { active_ = false; }
-    bool isActive() const override { return active_; }
-    // Delivers one tick if the timer runs.
-    void fire() {
-        if (active_ && onTimeout)
-            onTimeout();
-    }
-
-private:
-    int interval_;
-    bool active_ = false;
-};
-
-class ManualTimerFactory : public platform::TimerFactory {
-public:
-    std::unique_ptr<platform::Timer> create(int interval) override;
-    std::vector<ManualTimer *> created;
 };
 
 } // namespace lesemund::testing

@@ -54,7 +54,7 @@ struct FormFixture {
         QApplication::processEvents();
     }
 
-    ManualTimer &timer(int index) { return *timers->created.at(index - 1); } // Timer1..Timer5
+    ManualTimer &timer(int index) { return *timers->timers().at(index - 1); } // Timer1..Timer5
     QByteArray textFile() const { return data.read("text.txt"); }
     QByteArray windowFile() const { return data.read("fenster.txt"); }
 

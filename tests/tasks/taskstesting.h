@@ -1,7 +1,7 @@
 #pragma once
 // What the task window's tests share: the application object, a stand-in
 // for the main window's two controls, and the task window built on fakes.
-#include "manualtimer.h"
+#include "support/manualtimer.h"
 #include "tasks/ftask.h"
 
 #include <QApplication>
