@@ -252,3 +252,20 @@ TEST(ScratchField, EnterSpeaksAndKeepsTheLineBreakDeleteEmptiesTheField) {
     QTest::keyClick(w.Text3, Qt::Key_Delete);
     EXPECT_EQ(w.Text3->text(), "");
 }
+
+TEST(FocusAnnouncements, ArrowKeysInTheOptionPairAnnounceTheNewMode) {
+    FormFixture f;
+    f.showActive();
+    Form1 &w = *f.form;
+    w.Option1[1]->setFocus(Qt::TabFocusReason);
+    QApplication::processEvents();
+    QTest::keyClick(w.Option1[1], Qt::Key_Down);
+    EXPECT_TRUE(w.Option1[0]->isChecked());
+    EXPECT_EQ(QApplication::focusWidget(), w.Option1[0]);
+    EXPECT_EQ(w.Label1->caption(), "Lesen ohne abbruch bis Ende. Mit Abbruch Pfeiltaste nach oben!");
+    EXPECT_EQ(f.textFile(), "#voice=name:qvx.de.tonra#Lesen ohne abbruch bis Ende. Mit Abbruch Pfeiltaste nach oben!");
+    QTest::keyClick(w.Option1[0], Qt::Key_Up);
+    EXPECT_TRUE(w.Option1[1]->isChecked());
+    EXPECT_EQ(w.Label1->caption(), "Vorlesen bei neuer Datei abbruch. Ohne Abbruch Pfeiltaste nach untern!");
+    EXPECT_EQ(Form1::backColor(w.Option1[1]), Form1::kYellow);
+}
