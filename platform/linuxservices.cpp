@@ -8,10 +8,8 @@
 #include "platform/xcbwindowlist.h"
 #include "platform/xdgbrowserlauncher.h"
 #include "platform/xdgshellopener.h"
-#if __has_include("platform/readerwordprocessor.h")
+#include "platform/documentreader.h"
 #include "platform/readerwordprocessor.h"
-#define HAVE_READER_WORD_PROCESSOR 1
-#endif
 
 namespace lesemund::platform {
 
@@ -27,9 +25,11 @@ Services linuxServices(const QString &appFolder) {
     auto http = std::make_shared<CurlHttpClient>();
     s.http = http;
     s.browser = std::make_shared<XdgBrowserLauncher>();
-#ifdef HAVE_READER_WORD_PROCESSOR
-    s.word = std::make_shared<ReaderWordProcessorFactory>();
-#endif
+    // Documents on the web are downloaded with the same client (up to 20 MB)
+    // and then read like local ones.
+    auto word = std::make_shared<ReaderWordProcessorFactory>();
+    word->setDownloader(httpDownloader(http));
+    s.word = word;
     return s;
 }
 

@@ -1,0 +1,120 @@
+#pragma once
+// The pieces every document reader shares: the size limit of a document's
+// text, the builder that collects paragraphs, code page decoding and the
+// reader of plain text files.
+//
+// A document's text is its paragraphs, each ended by a carriage return
+// (13), the last paragraph included. A document with no text is one empty
+// paragraph: a single carriage return.
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+#include <optional>
+
+namespace lesemund::platform {
+
+// What a reader returns is cut after this many characters (UTF-16 units);
+// the cut is said by the notice below, which follows as a paragraph of its
+// own.
+inline constexpr qsizetype kDocumentTextLimit = 5'000'000;
+
+// "[Der Text wurde nach 5 Millionen Zeichen abgeschnitten.]"
+QString documentTruncationNotice();
+
+// Collects a document's text paragraph by paragraph and keeps it under the
+// limit. A list paragraph gets its label in front, the way LibreOffice's
+// text export writes it: four blanks per list level (the first level has
+// four), the label, one blank.
+class DocumentTextBuilder {
+public:
+    explicit DocumentTextBuilder(qsizetype limit = kDocumentTextLimit);
+
+    void append(QChar c);
+    void append(QStringView text);
+    // The list label of the paragraph being built ("2.", "a)", ...) and its
+    // level (0 = first). An empty label means no list label.
+    void setListLabel(const QString &label, int level);
+    // A bullet for the paragraph being built. Whatever the document's bullet
+    // character, the label is "•", "◦" or "▪" by level (first, second,
+    // third, then again), as LibreOffice's text export writes bullets.
+    void setBulletLabel(int level);
+    // Ends the paragraph being built with a carriage return.
+    void endParagraph();
+    // Ends the paragraph being built only when it holds something.
+    void endParagraphIfNotEmpty();
+    bool paragraphEmpty() const { return paragraph_.isEmpty(); }
+
+    // True once the text went beyond the limit; a reader stops reading then.
+    bool full() const { return full_; }
+    // Marks the text as cut although the limit was not reached here (the
+    // source went on beyond what was read).
+    void markCut() { cut_ = true; }
+
+    // The text: an open paragraph with content is ended; an empty document
+    // becomes one empty paragraph; a cut text is cut at the limit and the
+    // notice follows.
+    QString finish();
+
+private:
+    void checkLimit();
+    void flushParagraph();
+
+    qsizetype limit_;
+    QString text_;
+    QString paragraph_;
+    QString label_;
+    int labelLevel_ = 0;
+    bool full_ = false;
+    bool cut_ = false;
+};
+
+// Cuts `text` to `limit` characters (never inside a surrogate pair) and
+// appends the notice, ended by a carriage return, as a paragraph of its own.
+QString cutDocumentText(QString text, qsizetype limit = kDocumentTextLimit);
+
+// Decodes 8-bit text of a Windows code page (1252, 1250, 1251, 932, ...).
+// 1252 and unknown code pages are read as Windows-1252; a byte sequence the
+// code page does not define becomes U+FFFD.
+QString decodeCodePage(const QByteArray &bytes, int codePage);
+
+// Turns text with CR LF, LF or CR line ends into paragraphs: every line end
+// ends a paragraph; text after the last line end is a last paragraph that
+// gets its mark; empty text is one empty paragraph.
+QString plainTextToParagraphs(QStringView text, qsizetype limit = kDocumentTextLimit,
+                              bool moreFollows = false);
+
+// Reads a plain text file: a UTF-8 or UTF-16 byte order mark decides the
+// encoding; otherwise valid UTF-8 is read as UTF-8 and anything else as
+// Windows-1252. Only the first 4 * limit bytes of a big file are read (the
+// encoding is judged on them). Returns nothing when `path` is no readable
+// regular file.
+std::optional<QString> readPlainTextDocument(const QString &path,
+                                             qsizetype limit = kDocumentTextLimit);
+
+// The same for text already in memory (a download, a program's output).
+QString plainTextBytesToParagraphs(const QByteArray &bytes, qsizetype limit = kDocumentTextLimit,
+                                   bool moreFollows = false);
+
+// The same for bytes known to be UTF-8 (a program's output asked for in
+// UTF-8): a broken sequence becomes U+FFFD instead of turning the whole text
+// into Windows-1252; a surrogate pair written as two three-byte sequences
+// (CESU-8, as catdoc writes characters beyond U+FFFF) is read as the pair.
+QString utf8BytesToParagraphs(const QByteArray &bytes, qsizetype limit = kDocumentTextLimit,
+                              bool moreFollows = false);
+
+// The first `maxBytes` bytes of a regular file, read into memory (not
+// mapped: a document saved while it is read must not bring the program
+// down). `more` tells that the file goes on beyond them. Nothing when `path`
+// is no readable regular file.
+struct FileHead {
+    QByteArray bytes;
+    bool more = false;
+};
+std::optional<FileHead> readFileHead(const QString &path, qint64 maxBytes);
+
+// True when `path` names a regular file (symbolic links followed) that can be
+// opened for reading; false for folders, devices, pipes, sockets, dangling
+// links and link loops.
+bool isReadableRegularFile(const QString &path);
+
+} // namespace lesemund::platform
