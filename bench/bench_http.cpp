@@ -1,6 +1,7 @@
 // Fetching a 50 000-byte text from a server on the loopback interface with
 // the libcurl client: 100 fetches, each with its own connection, timed
 // from the call to the decoded text.
+#include "bench/benchutil.h"
 #include "platform/curlhttpclient.h"
 #include "support/httptestserver.h"
 
@@ -70,5 +71,8 @@ int main() {
                 percentile(ms, 0.9), ms.back());
     std::printf("  spread (p90 - p10) %.3f ms\n", percentile(ms, 0.9) - percentile(ms, 0.1));
     std::printf("  decoded characters %lld, failed fetches %d\n", static_cast<long long>(characters), failures);
+    lesemund::bench::Table table;
+    table.add("HTTP-Abruf 50 000 Bytes über 127.0.0.1", ms, "ms", 0);
+    table.print();
     return failures == 0 ? 0 : 1;
 }
