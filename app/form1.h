@@ -181,6 +181,9 @@ public:
     void Command19_Click();
     void Timer5_Timer();
     bool addressHas(const QString &marker) const;
+    // The marker table: ".txt", ".doc", ".rtf", ".ok", each tested in turn.
+    void forEachMarker(const std::function<void()> &text, const std::function<void()> &document,
+                       const std::function<void()> &ok);
     void URLlesen_Click();
     void URLspeichern_Click();
     void Command25_Click();

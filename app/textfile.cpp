@@ -1,29 +1,19 @@
 #include "app/textfile.h"
 
 #include "platform/codepage.h"
-
-#include <QFile>
-#include <QFileInfo>
+#include "platform/documentreadertext.h"
+#include "platform/regularfile.h"
 
 namespace lesemund {
 
-QString cutNotice() {
-    return QString::fromUtf8("\r\nDer Text ist zu lang und wurde hier abgeschnitten.");
-}
+QString cutNotice() { return QStringLiteral("\r\n") + platform::documentTruncationNotice(); }
 
 QString readAnsiTextFile(const QString &path) {
-    if (path.isEmpty())
+    const auto head = platform::readFileHead(path, kMaxTextBytes);
+    if (!head)
         return {};
-    const QFileInfo info(path);
-    if (!info.isFile())
-        return {};
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = f.read(kMaxTextBytes + 1);
-    if (bytes.size() > kMaxTextBytes)
-        return codepage::fromAnsi(bytes.left(kMaxTextBytes)) + cutNotice();
-    return codepage::fromAnsi(bytes);
+    const QString text = codepage::fromAnsi(head->bytes);
+    return head->more ? text + cutNotice() : text;
 }
 
 } // namespace lesemund

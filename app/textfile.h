@@ -3,8 +3,9 @@
 
 namespace lesemund {
 
-// The most text a reader puts into the scratch field.
-constexpr qint64 kMaxTextBytes = 5 * 1000 * 1000;
+// The most text a reader puts into the scratch field: as many bytes as the
+// document readers keep characters.
+constexpr qint64 kMaxTextBytes = 5'000'000;
 
 // Reads a regular file whole as Windows-1252 text. Anything else (a
 // folder, a FIFO, a device, a missing file) reads as empty text, so that a

@@ -7,6 +7,8 @@
 // (13), the last paragraph included. A document with no text is one empty
 // paragraph: a single carriage return.
 #include <QByteArray>
+#include "platform/regularfile.h"
+
 #include <QString>
 #include <QStringView>
 #include <optional>
@@ -102,19 +104,5 @@ QString plainTextBytesToParagraphs(const QByteArray &bytes, qsizetype limit = kD
 QString utf8BytesToParagraphs(const QByteArray &bytes, qsizetype limit = kDocumentTextLimit,
                               bool moreFollows = false);
 
-// The first `maxBytes` bytes of a regular file, read into memory (not
-// mapped: a document saved while it is read must not bring the program
-// down). `more` tells that the file goes on beyond them. Nothing when `path`
-// is no readable regular file.
-struct FileHead {
-    QByteArray bytes;
-    bool more = false;
-};
-std::optional<FileHead> readFileHead(const QString &path, qint64 maxBytes);
-
-// True when `path` names a regular file (symbolic links followed) that can be
-// opened for reading; false for folders, devices, pipes, sockets, dangling
-// links and link loops.
-bool isReadableRegularFile(const QString &path);
 
 } // namespace lesemund::platform

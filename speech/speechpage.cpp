@@ -1,5 +1,7 @@
 #include "speech/speechpage.h"
 
+#include "platform/regularfile.h"
+
 #include "platform/codepage.h"
 #include "speech/htmlform.h"
 #include "speech/pulsesink.h"
@@ -67,32 +69,10 @@ std::optional<PageSettings> readPageSettings(const QString &html, const QString 
 }
 
 std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes) {
-    const QByteArray name = QFile::encodeName(path);
-    if (name.isEmpty())
+    const std::optional<platform::FileHead> head = platform::readFileHead(path, maxBytes);
+    if (!head)
         return std::nullopt;
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    const qint64 wanted = std::min<qint64>(info.st_size, maxBytes);
-    QByteArray bytes;
-    bytes.resize(wanted);
-    qint64 have = 0;
-    while (have < wanted) {
-        const ssize_t n = ::read(fd, bytes.data() + have, static_cast<size_t>(wanted - have));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        have += n;
-    }
-    ::close(fd);
-    bytes.truncate(have);
-    return bytes;
+    return head->bytes;
 }
 
 QByteArray journalLine(const QString &time, const QString &button, const QString &text) {

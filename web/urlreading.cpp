@@ -37,17 +37,25 @@ bool Form1::addressHas(const QString &marker) const {
     return ZeichenErsetzen(copy, marker, QStringLiteral("xxxx")) != address;
 }
 
-void Form1::Command14_Click() {
+void Form1::forEachMarker(const std::function<void()> &text, const std::function<void()> &document,
+                          const std::function<void()> &ok) {
+    // Every row is tested: an address holding two markers runs two readers.
     if (addressHas(QStringLiteral(".txt")))
-        Command8_Click();
+        text();
     if (addressHas(QStringLiteral(".doc")))
-        Command18_Click();
+        document();
     if (addressHas(QStringLiteral(".rtf")))
-        Command18_Click();
-    if (addressHas(QStringLiteral(".ok"))) {
-        Command8_Click();
-        clickPage(QStringLiteral("user2"));
-    }
+        document();
+    if (addressHas(QStringLiteral(".ok")))
+        ok();
+}
+
+void Form1::Command14_Click() {
+    forEachMarker([this] { Command8_Click(); }, [this] { Command18_Click(); },
+                  [this] {
+                      Command8_Click();
+                      clickPage(QStringLiteral("user2"));
+                  });
     // A second click while the check is armed does not restart it: the
     // check comes five seconds after the first click and looks at the
     // scratch field as it then stands.
@@ -77,14 +85,7 @@ void Form1::Timer5_Timer() {
 
 void Form1::vergleich_Click() {
     if (vergleichsfeld->text() == Text3->text()) {
-        if (addressHas(QStringLiteral(".txt")))
-            Command20_Click();
-        if (addressHas(QStringLiteral(".doc")))
-            Command19_Click();
-        if (addressHas(QStringLiteral(".rtf")))
-            Command19_Click();
-        if (addressHas(QStringLiteral(".ok")))
-            Command20_Click();
+        forEachMarker([this] { Command20_Click(); }, [this] { Command19_Click(); }, [this] { Command20_Click(); });
         return;
     }
     vergleichsfeld->setText(Text3->text());
