@@ -84,7 +84,10 @@ constexpr int kClientHeight = 8070;
 constexpr int kOutside = -4000;
 
 QFont formFont(double points, bool bold = true) {
-    QFont f(QStringLiteral("Sans Serif"));
+    // A narrow sans like the one the layout was drawn with; DejaVu where
+    // Liberation is missing.
+    QFont f(QStringLiteral("Liberation Sans"));
+    f.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans")});
     f.setStyleHint(QFont::SansSerif);
     f.setPointSizeF(points);
     f.setBold(bold);
@@ -261,6 +264,7 @@ void Form1::buildControls() {
     Label1 = place<AnnouncementLabel>(Frame3, "Label1", 120, 3000, 3612, 612);
     Label1->setText(QStringLiteral("Hilfe"));
     Label1->setWordWrap(true);
+    Label1->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     Label1->setStyleSheet(QStringLiteral("color: #0000FF;"));
 
     // The trap that closes the Tab cycle, left of the visible area.

@@ -8,6 +8,7 @@
 #include "platform/timer.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QHash>
 #include <QLabel>
@@ -217,6 +218,7 @@ public:
     void URLFocusx_Click();
     void URLAdreseloeschenx_Click();
     void openMenuFromKeyboard();
+    void announceMenu(QAction *action);
 
     // ---- guidance ------------------------------------------------------------
     void Label1_Change();
@@ -228,6 +230,7 @@ public:
     void Timer4_Timer();
     void gotFocus(QWidget *control);
     void lostFocus(QWidget *control);
+    void describeReadingMode();
 
     // ---- other windows ---------------------------------------------------------
     Formini &formini();    // created hidden on first use
@@ -286,7 +289,8 @@ private:
     Ftask *ftask_ = nullptr; // while the task window is loaded
     bool closing_ = false;
     QPointer<QWidget> lastAnnounced_;
-    bool altAlone_ = false; // Alt is down and no other key came with it
+    QPointer<QAction> lastMenuAnnouncement_;
+    QElapsedTimer menuClock_;
 };
 
 } // namespace lesemund

@@ -26,7 +26,8 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
         // focus now stands somewhere else than where it was announced last.
         if (reason == Qt::ActiveWindowFocusReason && widget == lastAnnounced_)
             break;
-        if (reason == Qt::PopupFocusReason)
+        // The menu bar lends the keyboard and gives it back: no new focus.
+        if (reason == Qt::PopupFocusReason || reason == Qt::MenuBarFocusReason || widget == menuBar())
             break;
         lastAnnounced_ = widget;
         gotFocus(widget);
@@ -34,26 +35,26 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
     }
     case QEvent::FocusOut: {
         const auto reason = static_cast<QFocusEvent *>(event)->reason();
-        if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+        if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason ||
+            reason == Qt::MenuBarFocusReason)
             break;
         lostFocus(widget);
         break;
     }
-    case QEvent::KeyRelease: {
-        // Alt pressed and released alone opens the menu bar.
+    case QEvent::ShortcutOverride: {
+        // The menu's Ctrl shortcuts win over the text fields' own bindings
+        // (Ctrl+U would otherwise empty the address field).
         auto *key = static_cast<QKeyEvent *>(event);
-        if (key->key() == Qt::Key_Alt && !key->isAutoRepeat() && altAlone_) {
-            altAlone_ = false;
-            if (!menuBar()->activeAction())
-                openMenuFromKeyboard();
-        }
+        if (key->modifiers() == Qt::ControlModifier &&
+            (key->key() == Qt::Key_F || key->key() == Qt::Key_O || key->key() == Qt::Key_U ||
+             key->key() == Qt::Key_T))
+            return true;
         break;
     }
     case QEvent::KeyPress: {
         auto *pressed = static_cast<QKeyEvent *>(event);
-        if (!pressed->isAutoRepeat())
-            altAlone_ = pressed->key() == Qt::Key_Alt;
-        if (pressed->key() == Qt::Key_F10 && !pressed->isAutoRepeat() && !menuBar()->activeAction()) {
+        if (pressed->key() == Qt::Key_F10 && pressed->modifiers() == Qt::NoModifier && !pressed->isAutoRepeat() &&
+            !menuBar()->activeAction()) {
             openMenuFromKeyboard();
             return true;
         }

@@ -5,6 +5,8 @@
 
 #include "settings/formini.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QRegularExpression>
@@ -29,10 +31,7 @@ void Form1::buildMenu() {
         QMenu *m = bar->addMenu(u(caption));
         m->setObjectName(QString::fromLatin1(name));
         m->menuAction()->setObjectName(QString::fromLatin1(name));
-        connect(m, &QMenu::hovered, this, [this](QAction *a) {
-            if (!a->isSeparator())
-                Label1->setCaption(shownCaption(a));
-        });
+        connect(m, &QMenu::hovered, this, [this](QAction *a) { announceMenu(a); });
         return m;
     };
     auto item = [&](QMenu *m, const char *name, const char *caption, std::function<void()> action,
@@ -48,8 +47,14 @@ void Form1::buildMenu() {
         return a;
     };
     auto focus = [this](QWidget *w) {
-        return [w] {
-            if (w->isEnabled() && w->isVisible())
+        return [this, w] {
+            if (!w->isEnabled() || !w->isVisible())
+                return;
+            // A control that has the focus already is announced again, so
+            // that the shortcut never goes unanswered.
+            if (w->hasFocus())
+                gotFocus(w);
+            else
                 w->setFocus(Qt::ShortcutFocusReason);
         };
     };
@@ -98,7 +103,7 @@ void Form1::buildMenu() {
     connect(exitAction, &QAction::triggered, this, [this] { Exitx_Click(); });
 
     // The top-level entries are announced too as the keyboard walks them.
-    connect(bar, &QMenuBar::hovered, this, [this](QAction *a) { Label1->setCaption(shownCaption(a)); });
+    connect(bar, &QMenuBar::hovered, this, [this](QAction *a) { announceMenu(a); });
 }
 
 QAction *Form1::menuAction(const QString &name) const {
@@ -109,12 +114,27 @@ QAction *Form1::menuAction(const QString &name) const {
 }
 
 void Form1::openMenuFromKeyboard() {
-    QMenuBar *bar = menuBar();
-    const QList<QAction *> actions = bar->actions();
-    if (actions.isEmpty())
+    // F10 does what Alt pressed and released alone does: the menu bar takes
+    // the keyboard with its first menu highlighted, and leaving it gives the
+    // focus back to the control that had it.
+    QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : this;
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Alt, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+    QApplication::sendEvent(target, &release);
+    if (!menuBar()->activeAction() && !menuBar()->actions().isEmpty())
+        menuBar()->setActiveAction(menuBar()->actions().first());
+}
+
+void Form1::announceMenu(QAction *action) {
+    // Qt reports one highlight through more than one signal; it is said once.
+    if (!action || action->isSeparator())
         return;
-    bar->setFocus(Qt::MenuBarFocusReason);
-    bar->setActiveAction(actions.first());
+    if (action == lastMenuAnnouncement_ && menuClock_.isValid() && menuClock_.elapsed() < 100)
+        return;
+    lastMenuAnnouncement_ = action;
+    menuClock_.restart();
+    Label1->setCaption(shownCaption(action));
 }
 
 void Form1::toggleSwitch(VbCheckBox *box) { box->setValue(box->value() != 0 ? 0 : 1); }

@@ -79,8 +79,11 @@ void Form1::setUpFocusTable() {
         if (it.value().text)
             w->setAccessibleDescription(it.value().text());
     }
-    for (QRadioButton *o : Option1)
+    for (QRadioButton *o : Option1) {
         o->setAccessibleName(o->text());
+        connect(o, &QRadioButton::toggled, this, [this] { describeReadingMode(); });
+    }
+    describeReadingMode();
     File1->setAccessibleName(QStringLiteral("Lokale Liste"));
     Text3->setAccessibleName(QStringLiteral("Zwischenspeicher Textfeld"));
     Furl->setAccessibleName(QStringLiteral("Web Adressen Textfeld"));
@@ -94,6 +97,15 @@ void Form1::setUpFocusTable() {
         setBackColor(o, kFace);
 }
 
+void Form1::describeReadingMode() {
+    // Both buttons describe the mode that is selected, as their focus text does.
+    const QString text = Option1[0]->isChecked()
+                             ? u("Lesen ohne abbruch bis Ende. Mit Abbruch Pfeiltaste nach oben!")
+                             : u("Vorlesen bei neuer Datei abbruch. Ohne Abbruch Pfeiltaste nach untern!");
+    for (QRadioButton *o : Option1)
+        o->setAccessibleDescription(text);
+}
+
 void Form1::gotFocus(QWidget *control) {
     if (control == Command27) {
         // The trap: Tab from the last control lands here and goes on to the list.
@@ -104,12 +116,10 @@ void Form1::gotFocus(QWidget *control) {
         // One handler for both buttons; it looks at the selection only.
         if (!Option1[0]->isChecked()) {
             Label1->setCaption(u("Vorlesen bei neuer Datei abbruch. Ohne Abbruch Pfeiltaste nach untern!"));
-            control->setAccessibleDescription(Label1->caption());
             setBackColor(Option1[1], kYellow);
         }
         if (!Option1[1]->isChecked()) {
             Label1->setCaption(u("Lesen ohne abbruch bis Ende. Mit Abbruch Pfeiltaste nach oben!"));
-            control->setAccessibleDescription(Label1->caption());
             setBackColor(Option1[0], kYellow);
         }
         return;

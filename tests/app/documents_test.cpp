@@ -4,6 +4,7 @@
 #include "support/formfixture.h"
 
 #include <QDir>
+#include <QMenuBar>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -316,4 +317,49 @@ TEST(Menu, AltAcceleratorsClickTheButtons) {
     QTest::keyClick(w.File1, Qt::Key_S, Qt::AltModifier);
     QTest::qWait(300); // the accelerator animates its click
     EXPECT_EQ(f.textFile(), QByteArray("Adresse"));
+}
+
+TEST(Menu, F10OpensTheBarAnnouncesOnceAndEscapeGivesTheFocusBack) {
+    FormFixture f;
+    f.showActive();
+    Form1 &w = *f.form;
+    w.Command15->setFocus(Qt::OtherFocusReason);
+    QApplication::processEvents();
+    const auto n = f.page->clicks.size();
+    QTest::keyClick(w.Command15, Qt::Key_F10);
+    QApplication::processEvents();
+    ASSERT_TRUE(w.menuBar()->activeAction());
+    EXPECT_EQ(w.menuBar()->activeAction()->text(), "Felder");
+    EXPECT_EQ(w.Label1->caption(), "Felder");
+    EXPECT_EQ(f.page->clicks.size(), n + 1) << "the highlight is said once";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QApplication::processEvents();
+    EXPECT_EQ(w.menuBar()->activeAction(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), w.Command15);
+}
+
+TEST(Menu, CtrlUInTheAddressFieldKeepsTheAddress) {
+    FormFixture f;
+    f.showActive();
+    Form1 &w = *f.form;
+    w.Furl->setText("http://h.example/a.txt");
+    w.Furl->setFocus(Qt::OtherFocusReason);
+    QApplication::processEvents();
+    QTest::keyClick(w.Furl, Qt::Key_U, Qt::ControlModifier);
+    EXPECT_EQ(w.Furl->text(), "http://h.example/a.txt");
+    EXPECT_EQ(QApplication::focusWidget(), w.Furl);
+    QTest::keyClick(w.Furl, Qt::Key_T, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::focusWidget(), w.Text3);
+}
+
+TEST(Menu, AFocusShortcutOnTheFocusedControlAnnouncesItAgain) {
+    FormFixture f;
+    f.showActive();
+    Form1 &w = *f.form;
+    w.File1->setFocus(Qt::OtherFocusReason);
+    QApplication::processEvents();
+    const auto n = f.page->clicks.size();
+    QTest::keyClick(w.File1, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_EQ(f.page->clicks.size(), n + 1);
+    EXPECT_TRUE(w.Label1->caption().startsWith("Lokale Liste.."));
 }
