@@ -7,6 +7,8 @@
 #include "support/xvfbserver.h"
 #include "taskstesting.h"
 
+#include "support/sleeper.h"
+
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -32,6 +34,8 @@ using lesemund::testing::ManualTimerFactory;
 using lesemund::testing::XcbTestClient;
 using lesemund::testing::XvfbServer;
 
+using lesemund::testing::Sleeper;
+
 namespace {
 
 // The real process control, with a record of what each call gave.
@@ -56,41 +60,6 @@ public:
     bool closeHandle(Handle h) override { return real.closeHandle(h); }
 };
 
-class Sleeper {
-public:
-    Sleeper() {
-        const char *argv[] = {"sleep", "60", nullptr};
-        if (::posix_spawnp(&pid_, "sleep", nullptr, nullptr, const_cast<char *const *>(argv), environ) != 0)
-            pid_ = -1;
-    }
-    ~Sleeper() {
-        if (pid_ > 0 && !reaped_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    pid_t pid() const { return pid_; }
-    bool alive() {
-        if (reaped_)
-            return false;
-        const pid_t r = ::waitpid(pid_, &status_, WNOHANG);
-        if (r == pid_)
-            reaped_ = true;
-        return r == 0;
-    }
-    // The wait status after at most two seconds, or -1 while it still runs.
-    int waitForEnd() {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (alive() && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return reaped_ ? status_ : -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int status_ = 0;
-    bool reaped_ = false;
-};
 
 class FtaskOnX11 : public ::testing::Test {
 protected:
