@@ -14,8 +14,9 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# Started in its own folder, so that its file list shows the documents there.
 run: build
-	./$(BUILD)/bin/tastvolk-lesemund
+	cd $(BUILD)/bin && ./tastvolk-lesemund
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 240
