@@ -1,6 +1,6 @@
 // The file list, the reading of documents through the word processor and
 // the local selection watcher, over a word processor double.
-#include "platform/wordprocessor.h"
+#include "support/fakewordprocessor.h"
 #include "support/formfixture.h"
 
 #include <QDir>
@@ -15,76 +15,17 @@ namespace {
 
 const QByteArray kDirective = "#voice=name:qvx.de.tonra#";
 
-// A word processor whose documents are a table of path -> text.
-struct ScriptedWord {
-    QHash<QString, QString> documents;
-    QStringList calls;
-    bool available = true;
-};
-
-class ScriptedWordProcessor : public platform::WordProcessor {
-public:
-    explicit ScriptedWordProcessor(ScriptedWord &s) : s_(s) {}
-    bool setVisible(bool v) override { return log(QString("Visible %1").arg(v)); }
-    bool documentsOpen(const QString &path, bool ro) override {
-        log(QString("Open %1 %2").arg(path).arg(ro));
-        open_ = s_.documents.contains(path) ? std::optional(s_.documents.value(path)) : std::nullopt;
-        return open_.has_value();
-    }
-    bool editSelectAll() override { return log("SelectAll") && open_; }
-    QString selection() override {
-        log("Selection");
-        return open_.value_or(QString());
-    }
-    bool setDocumentVar(const QString &n, const QString &v) override {
-        log("SetVar " + n);
-        if (!open_)
-            return false;
-        vars_[n] = v;
-        return true;
-    }
-    std::optional<QString> getDocumentVar(const QString &n) override {
-        log("GetVar " + n);
-        if (!open_ || !vars_.contains(n))
-            return std::nullopt;
-        return vars_.value(n);
-    }
-    bool documentsClose(int save) override { return log(QString("Close %1").arg(save)); }
-    bool quit() override { return log("Quit"); }
-
-private:
-    bool log(const QString &c) {
-        s_.calls << c;
-        return true;
-    }
-    ScriptedWord &s_;
-    std::optional<QString> open_;
-    QHash<QString, QString> vars_;
-};
-
-class ScriptedFactory : public platform::WordProcessorFactory {
-public:
-    explicit ScriptedFactory(ScriptedWord &s) : s_(s) {}
-    std::unique_ptr<platform::WordProcessor> create() override {
-        if (!s_.available)
-            return nullptr;
-        return std::make_unique<ScriptedWordProcessor>(s_);
-    }
-
-private:
-    ScriptedWord &s_;
-};
-
 // A window whose current folder and application folder are the temporary
 // folder, with a scripted word processor.
 struct DocFixture {
-    ScriptedWord word;
+    std::shared_ptr<FakeWordProcessorFactory> factory = std::make_shared<FakeWordProcessorFactory>();
+    FakeWordProcessorState &word = *factory->state;
     QString previousDir = QDir::currentPath();
     std::unique_ptr<FormFixture> f;
 
     explicit DocFixture(const QStringList &files = {}) {
         f = std::make_unique<FormFixture>(true, [this, files](platform::Services &s) {
-            s.word = std::make_shared<ScriptedFactory>(word);
+            s.word = factory;
             QDir::setCurrent(s.appFolder);
             for (const QString &name : files) {
                 QFile out(s.appFolder + "/" + name);
@@ -157,20 +98,21 @@ TEST(Extraction, FollowsTheWordProcessorSteps) {
     w.Text3->setText("vorher");
     w.ExtractDocumentText("/x/a.rtf");
     EXPECT_EQ(w.Text3->text(), "") << "one character is only the paragraph mark";
-    EXPECT_EQ(d.word.calls, (QStringList{"Visible 0", "Open /x/a.rtf 1", "SelectAll", "Selection", "SetVar MyVar",
-                                         "GetVar MyVar", "Close 0", "Quit"}));
+    EXPECT_EQ(d.word.calls, (QStringList{"setVisible(false)", "documentsOpen(/x/a.rtf, true)", "editSelectAll()",
+                                         "selection()", "setDocumentVar(MyVar, A)", "getDocumentVar(MyVar)",
+                                         "documentsClose(0)", "quit()"}));
 
     w.Text3->setText("bleibt");
     d.word.calls.clear();
     w.ExtractDocumentText("/gibt/es/nicht.doc");
     EXPECT_EQ(w.Text3->text(), "bleibt");
-    EXPECT_EQ(d.word.calls.mid(d.word.calls.size() - 2), (QStringList{"Close 0", "Quit"}));
+    EXPECT_EQ(d.word.calls.mid(d.word.calls.size() - 2), (QStringList{"documentsClose(0)", "quit()"}));
 
     d.word.documents.insert("/x/leer.doc", "Text\r\r");
     w.ExtractDocumentText("/x/leer.doc");
     EXPECT_EQ(w.Text3->text(), "Text\r\n");
 
-    d.word.available = false;
+    d.factory->available = false;
     w.ExtractDocumentText("/x/a.rtf");
     EXPECT_EQ(w.Text3->text(), "Text\r\n");
 }
@@ -216,26 +158,6 @@ TEST(SelectionWatcher, WithoutASelectionItSaysSoEveryTick) {
     d.f->timer(3).fire();
     EXPECT_EQ(w.Label1->caption(), QString::fromUtf8("Keine Lokale Datei ausgewählt!"));
     EXPECT_EQ(d.f->page->clicks.size(), n + 2);
-}
-
-TEST(Menu, EveryItemExistsWithItsCaptionAndShortcut) {
-    FormFixture f;
-    Form1 &w = *f.form;
-    const std::pair<const char *, const char *> captions[] = {
-        {"Auswahlfeldfocusx", "Auswahlfeld Focus"}, {"AuswahlDateioeffenx", "Auswahl Datei öffen"},
-        {"leer2", "_"}, {"URLspeichernx", "URL Adresse speichern"},
-        {"LokalerOrdnerx", "Lokaler Ordner öffen [Alt+L]"}, {"StandartEinstellungx", "Standart Einstellung [Alt+T]"},
-        {"URLAdreseloeschenx", "URL Adrese löschen [Entf]"}, {"Exitx", "Exit"}};
-    for (const auto &[name, caption] : captions) {
-        QAction *a = w.menuAction(name);
-        ASSERT_TRUE(a) << name;
-        EXPECT_EQ(a->text(), QString::fromUtf8(caption));
-    }
-    EXPECT_EQ(w.menuAction("Auswahlfeldfocusx")->shortcut(), QKeySequence("Ctrl+F"));
-    EXPECT_EQ(w.menuAction("AuswahlDateioeffenx")->shortcut(), QKeySequence("Ctrl+O"));
-    EXPECT_EQ(w.menuAction("URLFeldFocusx")->shortcut(), QKeySequence("Ctrl+U"));
-    EXPECT_EQ(w.menuAction("Textfeldschreibenlesenx")->shortcut(), QKeySequence("Ctrl+T"));
-    EXPECT_TRUE(w.menuAction("leer1")->isSeparator());
 }
 
 TEST(Menu, TogglesAnnounceAndReturn) {
