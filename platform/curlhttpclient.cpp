@@ -24,8 +24,6 @@ struct Transfer {
     qsizetype limit = 0;
     bool truncated = false;
     std::chrono::steady_clock::time_point deadline;
-    const std::atomic<unsigned> *abortGeneration = nullptr;
-    unsigned startGeneration = 0;
 };
 
 size_t writeBody(char *data, size_t size, size_t count, void *user) {
@@ -46,12 +44,9 @@ size_t writeBody(char *data, size_t size, size_t count, void *user) {
 
 // Called by libcurl at least once a second while a transfer runs; a
 // non-zero result ends the transfer. Besides libcurl's own time limits this
-// ends a transfer that was aborted from outside or, as a last guard, one
-// that outlived the whole-request limit.
+// ends, as a last guard, a transfer that outlived the whole-request limit.
 int progress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto *t = static_cast<Transfer *>(user);
-    if (t->abortGeneration->load() != t->startGeneration)
-        return 1;
     return std::chrono::steady_clock::now() > t->deadline ? 1 : 0;
 }
 
@@ -93,7 +88,6 @@ CurlHttpClient::CurlHttpClient() : CurlHttpClient(Limits{}) {}
 
 CurlHttpClient::CurlHttpClient(Limits limits) : limits_(limits) { initCurlOnce(); }
 
-void CurlHttpClient::abortRunning() { abortGeneration_.fetch_add(1); }
 
 QByteArray CurlHttpClient::encodeAddress(const QString &url) {
     const QByteArray raw = url.trimmed().toUtf8();
@@ -165,8 +159,6 @@ HttpResult CurlHttpClient::get(const QString &url, qsizetype maxBytes) {
     Transfer transfer;
     transfer.limit = std::min(maxBytes, kDocumentLimit);
     transfer.body.reserve(std::min<qsizetype>(transfer.limit, 64 * 1024));
-    transfer.abortGeneration = &abortGeneration_;
-    transfer.startGeneration = abortGeneration_.load();
     // libcurl's own limit ends the transfer first; the progress guard only
     // acts should it not.
     transfer.deadline = std::chrono::steady_clock::now() +

@@ -4,7 +4,6 @@
 // per process.
 #include "platform/httpclient.h"
 
-#include <atomic>
 
 namespace lesemund::platform {
 
@@ -25,11 +24,6 @@ public:
     int totalTimeoutMs() const { return limits_.totalTimeoutMs; }
     int maxRedirects() const { return limits_.maxRedirects; }
 
-    // Ends every transfer of this client that is running now (from another
-    // thread); they return failed results at once. Later calls are not
-    // affected.
-    void abortRunning();
-
     // The address as handed to libcurl: blanks at both ends removed, and
     // blanks and non-ASCII characters after the host percent-encoded as
     // UTF-8, the way a browser sends what was typed into its address bar.
@@ -38,7 +32,6 @@ public:
 
 private:
     Limits limits_;
-    std::atomic<unsigned> abortGeneration_{0};
 };
 
 } // namespace lesemund::platform

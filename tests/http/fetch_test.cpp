@@ -5,9 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QByteArray>
-#include <QString>
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -15,6 +12,7 @@
 
 #include <chrono>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using lesemund::platform::CurlHttpClient;
@@ -35,11 +33,9 @@ long long millisecondsSince(Clock::time_point start) {
 // Text that differs at every position, so a wrong cut or a lost piece shows.
 QByteArray numberedText(qsizetype size) {
     QByteArray text;
-    text.reserve(size + 16);
     for (int line = 0; text.size() < size; ++line)
         text += "Zeile " + QByteArray::number(line) + " des Textes.\r\n";
-    text.truncate(size);
-    return text;
+    return text.left(size);
 }
 
 class FetchTest : public ::testing::Test {
@@ -52,107 +48,49 @@ protected:
 
 // ---------------------------------------------------------------- the body
 
-TEST_F(FetchTest, TextOf120000BytesIsCutAtTheFirst50000) {
-    const QByteArray text = numberedText(120000);
-    server.serve("/lang.txt", text);
-    const HttpResult r = client.get(server.url("/lang.txt"));
-    EXPECT_TRUE(r.ok);
-    EXPECT_TRUE(r.truncated);
-    ASSERT_EQ(r.body.size(), 50000);
-    EXPECT_EQ(r.body, text.left(50000));
-    EXPECT_EQ(r.text(), QString::fromLatin1(text.left(50000)));
+TEST_F(FetchTest, BodyIsReadToItsEndOrCutExactlyAt50000Bytes) {
+    struct Case { const char *what; qsizetype size, chunkSize; int chunkPauseMs; bool contentLength; };
+    const Case cases[] = {
+        {"120 000 bytes in one piece", 120000, 0, 0, true},
+        {"120 000 bytes in pieces, no length", 120000, 999, 0, false},
+        {"many small pieces", 30000, 700, 2, true},
+        {"exactly the limit", 50000, 0, 0, true},
+        {"empty", 0, 0, 0, true},
+    };
+    for (const Case &c : cases) {
+        const QByteArray text = numberedText(c.size);
+        server.handle("/t.txt", [&](const HttpTestRequest &) {
+            HttpTestResponse r;
+            r.body = text;
+            r.chunkSize = c.chunkSize;
+            r.chunkPauseMs = c.chunkPauseMs;
+            r.contentLength = c.contentLength;
+            return r;
+        });
+        const HttpResult r = client.get(server.url("/t.txt"));
+        EXPECT_TRUE(r.ok) << c.what;
+        EXPECT_EQ(r.truncated, c.size > 50000) << c.what;
+        EXPECT_EQ(r.body, text.left(50000)) << c.what;
+    }
 }
 
-TEST_F(FetchTest, BodySentInManySmallPiecesIsReadToItsEnd) {
-    const QByteArray text = numberedText(30000);
-    server.handle("/tropfen.txt", [text](const HttpTestRequest &) {
-        HttpTestResponse r;
-        r.body = text;
-        r.chunkSize = 700;
-        r.chunkPauseMs = 2;
-        return r;
-    });
-    const HttpResult r = client.get(server.url("/tropfen.txt"));
-    EXPECT_TRUE(r.ok);
-    EXPECT_FALSE(r.truncated);
-    EXPECT_EQ(r.body, text);
-}
-
-TEST_F(FetchTest, PiecesBeyondTheLimitAreCutExactlyAtIt) {
-    const QByteArray text = numberedText(120000);
-    server.handle("/tropfen.txt", [text](const HttpTestRequest &) {
-        HttpTestResponse r;
-        r.body = text;
-        r.chunkSize = 999;
-        r.contentLength = false;  // the end is known only when the server closes
-        return r;
-    });
-    const HttpResult r = client.get(server.url("/tropfen.txt"));
-    EXPECT_TRUE(r.ok);
-    EXPECT_TRUE(r.truncated);
-    EXPECT_EQ(r.body, text.left(50000));
-}
-
-TEST_F(FetchTest, BodyOfExactlyTheLimitIsWholeAndNotMarkedCut) {
-    const QByteArray text = numberedText(50000);
-    server.serve("/genau.txt", text);
-    const HttpResult r = client.get(server.url("/genau.txt"));
-    EXPECT_TRUE(r.ok);
-    EXPECT_FALSE(r.truncated);
-    EXPECT_EQ(r.body, text);
-}
-
-TEST_F(FetchTest, EmptyBodyIsAnEmptyText) {
-    server.serve("/leer.txt", QByteArray());
-    const HttpResult r = client.get(server.url("/leer.txt"));
-    EXPECT_TRUE(r.ok);
-    EXPECT_TRUE(r.body.isEmpty());
-    EXPECT_TRUE(r.text().isEmpty());
-}
-
-TEST_F(FetchTest, TenMegabytesAreCutAtTheLimitWithoutWaitingForTheRest) {
-    server.serveHuge("/riesig.txt");
-    const auto start = Clock::now();
-    const HttpResult r = client.get(server.url("/riesig.txt"));
-    EXPECT_LT(millisecondsSince(start), 3000);
-    EXPECT_TRUE(r.ok);
-    EXPECT_TRUE(r.truncated);
-    EXPECT_EQ(r.body, QByteArray(50000, 'x'));
-}
-
-TEST_F(FetchTest, DocumentDownloadReadsTenMegabytesWhole) {
-    server.serveHuge("/riesig.doc", 10 * 1024 * 1024, 'd');
-    const HttpResult r = client.get(server.url("/riesig.doc"), HttpClient::kDocumentLimit);
-    EXPECT_TRUE(r.ok);
-    EXPECT_FALSE(r.truncated);
-    EXPECT_EQ(r.body.size(), 10 * 1024 * 1024);
-    EXPECT_EQ(r.body.count('d'), r.body.size());
-}
-
-TEST_F(FetchTest, LimitAboveTheDocumentLimitIsTakenAsTheDocumentLimit) {
-    const qsizetype size = HttpClient::kDocumentLimit + 1000;
-    server.serveHuge("/zu-gross.doc", size, 'z');
+TEST_F(FetchTest, CallersLimitBelowOneReadsNothingAboveTheDocumentLimitIsCapped) {
+    server.serveHuge("/zu-gross.doc", HttpClient::kDocumentLimit + 1000, 'z');
+    EXPECT_FALSE(client.get(server.url("/zu-gross.doc"), 0).ok);
+    EXPECT_FALSE(client.get(server.url("/zu-gross.doc"), -5).ok);
+    EXPECT_EQ(server.hitCount("/zu-gross.doc"), 0);
     const HttpResult r = client.get(server.url("/zu-gross.doc"), 100 * 1024 * 1024);
     EXPECT_TRUE(r.ok);
     EXPECT_TRUE(r.truncated);
     EXPECT_EQ(r.body.size(), HttpClient::kDocumentLimit);
 }
 
-TEST_F(FetchTest, LimitBelowOneReadsNothing) {
-    server.serve("/a.txt", "abc");
-    EXPECT_FALSE(client.get(server.url("/a.txt"), 0).ok);
-    EXPECT_FALSE(client.get(server.url("/a.txt"), -5).ok);
-    EXPECT_EQ(server.hitCount("/a.txt"), 0);
-}
-
 TEST_F(FetchTest, BinaryBodyArrivesByteForByte) {
     QByteArray bytes;
-    for (int round = 0; round < 40; ++round)
-        for (int b = 0; b < 256; ++b)
-            bytes.append(char(b));
+    for (int i = 0; i < 40 * 256; ++i)
+        bytes.append(char(i % 256));
     server.serve("/bild.bin", bytes, "application/octet-stream");
     const HttpResult r = client.get(server.url("/bild.bin"));
-    EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.body, bytes);
     EXPECT_EQ(r.contentType, "application/octet-stream");
     // Not UTF-8: one character for each byte, the zero bytes included.
@@ -165,22 +103,6 @@ TEST_F(FetchTest, ErrorPageOf404IsTheText) {
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.status, 404);
     EXPECT_EQ(r.text(), QStringLiteral("<html>Diese Seite gibt es nicht.</html>"));
-}
-
-TEST_F(FetchTest, ServerErrorBodyIsTheText) {
-    server.serve("/kaputt", "Fehler 500", "text/plain", 500);
-    const HttpResult r = client.get(server.url("/kaputt"));
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.status, 500);
-    EXPECT_EQ(r.body, "Fehler 500");
-}
-
-TEST_F(FetchTest, FetchingTwiceFetchesTwiceAndSeesTheChange) {
-    server.serve("/chat.txt", "erste Zeile");
-    EXPECT_EQ(client.get(server.url("/chat.txt")).body, "erste Zeile");
-    server.serve("/chat.txt", "erste Zeile\r\nzweite Zeile");
-    EXPECT_EQ(client.get(server.url("/chat.txt")).body, "erste Zeile\r\nzweite Zeile");
-    EXPECT_EQ(server.hitCount("/chat.txt"), 2);
 }
 
 // ---------------------------------------------------------- the request
@@ -201,108 +123,67 @@ TEST_F(FetchTest, ServerSeesTheAgentAndTheNoCacheHeaders) {
 TEST_F(FetchTest, ProxyFromTheEnvironmentIsNotUsed) {
     // A proxy that does not exist: a client using it would fail.
     const QByteArray proxy = "http://127.0.0.1:" + QByteArray::number(HttpTestServer::closedPort());
-    const QByteArray names[] = {"http_proxy", "HTTP_PROXY", "https_proxy", "ALL_PROXY", "all_proxy"};
     QList<QPair<QByteArray, QByteArray>> saved;
-    for (const QByteArray &name : names) {
+    for (const QByteArray name : {"http_proxy", "HTTP_PROXY", "ALL_PROXY", "all_proxy"}) {
         saved.append({name, qgetenv(name.constData())});
         qputenv(name.constData(), proxy);
     }
     qunsetenv("no_proxy");
     server.serve("/direkt.txt", "direkt");
     const HttpResult r = client.get(server.url("/direkt.txt"));
-    for (const auto &s : saved) {
-        if (s.second.isEmpty())
-            qunsetenv(s.first.constData());
-        else
-            qputenv(s.first.constData(), s.second);
-    }
-    EXPECT_TRUE(r.ok);
+    for (const auto &[name, value] : saved)
+        value.isEmpty() ? qunsetenv(name.constData()) : qputenv(name.constData(), value);
     EXPECT_EQ(r.body, "direkt");
 }
 
-TEST_F(FetchTest, BlanksAndUmlautsInThePathAreSentPercentEncoded) {
-    server.serve("/Gr%C3%BC%C3%9Fe%20an%20alle.txt", "gefunden");
-    const HttpResult r = client.get(server.url(QStringLiteral("/Grüße an alle.txt")));
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.body, "gefunden");
-}
-
-TEST_F(FetchTest, BlanksAroundTheAddressAreIgnored) {
-    server.serve("/a.txt", "hallo");
-    const HttpResult r = client.get("  " + server.url("/a.txt") + "\r\n");
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.body, "hallo");
-}
-
-TEST_F(FetchTest, ShellCharactersInTheAddressAreSentAsTheyStand) {
-    const QString target = QStringLiteral("/x;id&a=$(whoami)|`ls`'q'");
-    const HttpResult r = client.get(server.url(target));
-    EXPECT_TRUE(r.ok);  // the 404 page
-    const QList<HttpTestRequest> seen = server.requests();
-    ASSERT_EQ(seen.size(), 1);
-    EXPECT_EQ(seen[0].target, target.toUtf8());
-}
-
-TEST_F(FetchTest, ZeroCharacterInTheAddressIsRefusedNotShortened) {
-    server.serve("/a.txt", "hallo");
-    const HttpResult r = client.get(server.url("/a.txt") + QChar(0) + QStringLiteral("b.txt"));
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(server.hitCount("/a.txt"), 0);
+TEST_F(FetchTest, TypedAddressReachesTheServerAsABrowserSendsIt) {
+    struct Case { QString before, path, after; QByteArray target; };
+    const QString shell = QStringLiteral("/x;id&a=$(whoami)|`ls`'q'");
+    const Case cases[] = {
+        {"", QStringLiteral("/Grüße an alle.txt"), "", "/Gr%C3%BC%C3%9Fe%20an%20alle.txt"},
+        {"  ", "/a.txt", "\r\n", "/a.txt"},
+        {"", shell, "", shell.toUtf8()},
+    };
+    for (const Case &c : cases) {
+        const HttpResult r = client.get(c.before + server.url(c.path) + c.after);
+        EXPECT_TRUE(r.ok) << c.target.constData();  // the 404 page
+        ASSERT_FALSE(server.requests().isEmpty());
+        EXPECT_EQ(server.requests().last().target, c.target);
+    }
+    EXPECT_EQ(server.requests().size(), 3);
 }
 
 // ----------------------------------------------------------- redirects
 
-TEST_F(FetchTest, RedirectIsFollowedToTheText) {
-    server.redirect("/alt.txt", "/neu.txt");
-    server.serve("/neu.txt", "der neue Text");
-    const HttpResult r = client.get(server.url("/alt.txt"));
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.status, 200);
-    EXPECT_EQ(r.body, "der neue Text");
-    EXPECT_EQ(server.hitCount("/alt.txt"), 1);
-    EXPECT_EQ(server.hitCount("/neu.txt"), 1);
-    EXPECT_EQ(server.requestsFor("/neu.txt")[0].header("User-Agent"), "Klarbit-5H");
-}
-
-TEST_F(FetchTest, FiveRedirectsAreFollowedASixthIsNot) {
-    for (int i = 0; i < 6; ++i)
-        server.redirect("/r" + QByteArray::number(i), "/r" + QByteArray::number(i + 1), 301);
+TEST_F(FetchTest, FiveRedirectsAreFollowedALoopIsRefused) {
+    for (int i = 0; i < 5; ++i)
+        server.redirect("/r" + QByteArray::number(i), "/r" + QByteArray::number(i + 1), i % 2 ? 301 : 302);
     server.serve("/r5", "nach fuenf");
-    server.serve("/r6", "nach sechs");
-    const HttpResult five = client.get(server.url("/r0"));
-    EXPECT_TRUE(five.ok);
-    EXPECT_EQ(five.body, "nach fuenf");
+    const HttpResult r = client.get(server.url("/r0"));
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, "nach fuenf");
+    ASSERT_EQ(server.hitCount("/r5"), 1);
+    EXPECT_EQ(server.requestsFor("/r5")[0].header("User-Agent"), "Klarbit-5H");
 
-    server.redirect("/r5", "/r6", 301);
-    const HttpResult six = client.get(server.url("/r0"));
-    EXPECT_FALSE(six.ok);
-    EXPECT_TRUE(six.body.isEmpty());
-    EXPECT_EQ(server.hitCount("/r6"), 0);
-}
-
-TEST_F(FetchTest, RedirectLoopIsRefusedAfterAFewRounds) {
     server.redirect("/kreis.txt", "/kreis.txt");
     const auto start = Clock::now();
-    const HttpResult r = client.get(server.url("/kreis.txt"));
+    const HttpResult loop = client.get(server.url("/kreis.txt"));
     EXPECT_LT(millisecondsSince(start), 3000);
-    EXPECT_FALSE(r.ok);
-    EXPECT_TRUE(r.body.isEmpty());
-    EXPECT_TRUE(r.text().isEmpty());
+    EXPECT_FALSE(loop.ok);
+    EXPECT_TRUE(loop.body.isEmpty());
     EXPECT_EQ(server.hitCount("/kreis.txt"), 6);  // the first request and five redirects
 }
 
-TEST_F(FetchTest, RedirectToALocalFileIsRefused) {
-    server.redirect("/weiter", "file:///etc/hostname");
-    const HttpResult r = client.get(server.url("/weiter"));
-    EXPECT_FALSE(r.ok);
-    EXPECT_TRUE(r.body.isEmpty());
-}
-
-TEST_F(FetchTest, RedirectToFtpIsRefused) {
-    server.redirect("/weiter", "ftp://127.0.0.1:" + QByteArray::number(server.port()) + "/x.txt");
-    const HttpResult r = client.get(server.url("/weiter"));
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(server.requests().size(), 1);  // no second connection
+TEST_F(FetchTest, RedirectToALocalFileOrFtpIsRefused) {
+    const QByteArray ftp = "ftp://127.0.0.1:" + QByteArray::number(server.port()) + "/x.txt";
+    for (const QByteArray &location : {QByteArray("file:///etc/hostname"), ftp}) {
+        server.redirect("/weiter", location);
+        const int before = server.requests().size();
+        const HttpResult r = client.get(server.url("/weiter"));
+        EXPECT_FALSE(r.ok) << location.constData();
+        EXPECT_TRUE(r.body.isEmpty()) << location.constData();
+        EXPECT_EQ(server.requests().size(), before + 1);  // no second connection
+    }
 }
 
 // -------------------------------------------------- failures and limits
@@ -314,22 +195,9 @@ TEST(FetchLimits, DefaultsAreFiveSecondsToConnectAndFifteenForTheWhole) {
     EXPECT_EQ(client.maxRedirects(), 5);
 }
 
-TEST(FetchLimits, ServerThatNeverAnswersGivesAnEmptyResultWithinTheLimit) {
+TEST(FetchLimits, DeadOrSlowServerGivesAnEmptyResultWithinItsLimit) {
     HttpTestServer server;
     server.stall("/haengt.txt");
-    CurlHttpClient client(CurlHttpClient::Limits{500, 1200, 5});
-    const auto start = Clock::now();
-    const HttpResult r = client.get(server.url("/haengt.txt"));
-    const long long elapsed = millisecondsSince(start);
-    EXPECT_FALSE(r.ok);
-    EXPECT_TRUE(r.body.isEmpty());
-    EXPECT_GE(elapsed, 1100);
-    EXPECT_LT(elapsed, 3000);
-    EXPECT_EQ(server.hitCount("/haengt.txt"), 1);
-}
-
-TEST(FetchLimits, BodyStillComingAtTheLimitGivesAnEmptyResult) {
-    HttpTestServer server;
     server.handle("/zaeh.txt", [](const HttpTestRequest &) {
         HttpTestResponse r;
         r.body = QByteArray(4000, 'z');
@@ -337,28 +205,9 @@ TEST(FetchLimits, BodyStillComingAtTheLimitGivesAnEmptyResult) {
         r.chunkPauseMs = 100;  // four seconds for the whole body
         return r;
     });
-    CurlHttpClient client(CurlHttpClient::Limits{500, 1000, 5});
-    const auto start = Clock::now();
-    const HttpResult r = client.get(server.url("/zaeh.txt"));
-    EXPECT_LT(millisecondsSince(start), 3000);
-    EXPECT_FALSE(r.ok);
-    EXPECT_TRUE(r.body.isEmpty());
-}
-
-TEST(FetchLimits, AnswerWithinTheLimitIsRead) {
-    HttpTestServer server;
-    server.serveAfter("/spaet.txt", 300, "endlich");
-    CurlHttpClient client(CurlHttpClient::Limits{500, 2000, 5});
-    const HttpResult r = client.get(server.url("/spaet.txt"));
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.body, "endlich");
-}
-
-TEST(FetchLimits, ConnectionThatIsNeverAcceptedEndsAtTheConnectLimit) {
     // A listening socket with a full backlog that never accepts: further
     // connection attempts get no answer at all.
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(fd, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -368,118 +217,54 @@ TEST(FetchLimits, ConnectionThatIsNeverAcceptedEndsAtTheConnectLimit) {
     ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len), 0);
     std::vector<int> fillers;
     for (int i = 0; i < 4; ++i) {
-        const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        ::connect(c, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-        fillers.push_back(c);
+        fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        ::connect(fillers.back(), reinterpret_cast<sockaddr *>(&addr), sizeof addr);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
-    CurlHttpClient client(CurlHttpClient::Limits{700, 10000, 5});
-    const QString url = QStringLiteral("http://127.0.0.1:%1/x.txt").arg(ntohs(addr.sin_port));
-    const auto start = Clock::now();
-    const HttpResult r = client.get(url);
-    const long long elapsed = millisecondsSince(start);
+    const QString local = QStringLiteral("http://127.0.0.1:%1/x.txt");
+    const std::tuple<QString, int, int> cases[] = {
+        {server.url("/haengt.txt"), 1400, 3000},                   // the whole limit
+        {server.url("/zaeh.txt"), 1400, 3000},                     // the whole limit
+        {local.arg(ntohs(addr.sin_port)), 400, 1300},              // the connect limit
+        {local.arg(HttpTestServer::closedPort()), 0, 400},         // refused at once
+    };
+    CurlHttpClient client(CurlHttpClient::Limits{500, 1500, 5});
+    for (const auto &[url, minMs, maxMs] : cases) {
+        const auto start = Clock::now();
+        const HttpResult r = client.get(url);
+        const long long elapsed = millisecondsSince(start);
+        EXPECT_FALSE(r.ok) << url.toStdString();
+        EXPECT_TRUE(r.text().isEmpty()) << url.toStdString();
+        EXPECT_GE(elapsed, minMs) << url.toStdString();
+        EXPECT_LT(elapsed, maxMs) << url.toStdString();
+    }
     for (int c : fillers)
         ::close(c);
     ::close(fd);
-    EXPECT_FALSE(r.ok);
-    EXPECT_GE(elapsed, 600);
-    EXPECT_LT(elapsed, 3000);  // the connect limit, far below the whole limit
 }
 
-TEST(FetchLimits, AbortRunningEndsAStalledFetchAtOnce) {
-    HttpTestServer server;
-    server.stall("/haengt.txt");
-    CurlHttpClient client;
-    HttpResult r;
-    r.ok = true;
-    const auto start = Clock::now();
-    std::thread fetcher([&] { r = client.get(server.url("/haengt.txt")); });
-    while (server.hitCount("/haengt.txt") == 0 && millisecondsSince(start) < 5000)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    client.abortRunning();
-    fetcher.join();
-    EXPECT_FALSE(r.ok);
-    EXPECT_LT(millisecondsSince(start), 4000);
-    // The client still works after the abort.
-    server.serve("/danach.txt", "weiter");
-    EXPECT_EQ(client.get(server.url("/danach.txt")).body, "weiter");
-}
-
-TEST(FetchFailures, ClosedPortGivesAnEmptyResultAtOnce) {
-    CurlHttpClient client;
-    const auto start = Clock::now();
-    const HttpResult r =
-        client.get(QStringLiteral("http://127.0.0.1:%1/chat.txt").arg(HttpTestServer::closedPort()));
-    EXPECT_LT(millisecondsSince(start), 2000);
-    EXPECT_FALSE(r.ok);
-    EXPECT_TRUE(r.body.isEmpty());
-    EXPECT_TRUE(r.text().isEmpty());
-}
-
-TEST(FetchFailures, EmptyOrBlankAddressFailsWithoutARequest) {
-    CurlHttpClient client;
-    EXPECT_FALSE(client.get(QString()).ok);
-    EXPECT_FALSE(client.get(QStringLiteral("   ")).ok);
-    EXPECT_FALSE(client.get(QStringLiteral("\r\n")).ok);
-}
-
-TEST(FetchFailures, OtherSchemesAreRefusedWithoutAConnection) {
+TEST(FetchFailures, EmptyMalformedAndOtherSchemeAddressesFailQuicklyWithoutARequest) {
     HttpTestServer server;
     CurlHttpClient client;
     const QString hostPort = QStringLiteral("127.0.0.1:%1").arg(server.port());
-    for (const QString &scheme : {QStringLiteral("ftp"), QStringLiteral("gopher"), QStringLiteral("dict"),
-                                  QStringLiteral("telnet"), QStringLiteral("smtp"), QStringLiteral("ldap"),
-                                  QStringLiteral("mailto"), QStringLiteral("javascript")}) {
-        const auto start = Clock::now();
-        const HttpResult r = client.get(scheme + "://" + hostPort + "/x.txt");
-        EXPECT_FALSE(r.ok) << scheme.toStdString();
-        EXPECT_TRUE(r.body.isEmpty()) << scheme.toStdString();
-        EXPECT_LT(millisecondsSince(start), 1000) << scheme.toStdString();
-    }
-    EXPECT_TRUE(server.requests().isEmpty());
-}
-
-TEST(FetchFailures, MalformedAddressesFailQuietly) {
-    CurlHttpClient client;
-    const QString port = QString::number(HttpTestServer::closedPort());
-    const QStringList addresses = {
-        QStringLiteral("http://"),
-        QStringLiteral("://"),
-        QStringLiteral("http://[::1"),
-        QStringLiteral("http://exa mple.invalid/a.txt"),
-        QStringLiteral("C:\\Texte\\brief.txt"),
-        QStringLiteral("c:\\texte\\brief.txt"),
-        QStringLiteral("http://127.0.0.1:99999/a.txt"),
-        QStringLiteral("http://127.0.0.1:") + port + QStringLiteral("/\tTab.txt"),
-        QStringLiteral("http://127.0.0.1:") + port + "/" + QString(100000, QChar('a')),
-        QStringLiteral("http://127.0.0.1:") + port + "/;rm -rf ~;$(reboot)`halt`\"'",
-        QString(QChar(0)) + QStringLiteral("http://127.0.0.1/"),
+    QStringList addresses = {
+        QString(), QStringLiteral("   "), QStringLiteral("\r\n"), QStringLiteral("http://"),
+        QStringLiteral("://"), QStringLiteral("http://[::1"), QStringLiteral("http://127.0.0.1:99999/a.txt"),
+        QStringLiteral("C:\\Texte\\brief.txt"), QStringLiteral("C:/Texte/brief.txt"),
+        QString(QChar(0)) + server.url("/a.txt"),
+        server.url("/a.txt") + QChar(0) + QStringLiteral("b.txt"),  // refused, not shortened
     };
+    for (const char *scheme : {"ftp", "gopher", "dict", "telnet", "smtp", "ldap", "mailto", "javascript"})
+        addresses << QString::fromLatin1(scheme) + "://" + hostPort + "/x.txt";
     for (const QString &address : addresses) {
         const auto start = Clock::now();
         const HttpResult r = client.get(address);
-        EXPECT_FALSE(r.ok) << address.left(60).toStdString();
-        EXPECT_TRUE(r.body.isEmpty());
-        EXPECT_LT(millisecondsSince(start), 2000) << address.left(60).toStdString();
+        EXPECT_FALSE(r.ok) << address.toStdString();
+        EXPECT_TRUE(r.body.isEmpty()) << address.toStdString();
+        EXPECT_LT(millisecondsSince(start), 1000) << address.toStdString();
     }
-}
-
-TEST(FetchConcurrency, CallsFromSeveralThreadsGetTheirOwnBodies) {
-    HttpTestServer server;
-    for (int i = 0; i < 6; ++i)
-        server.serveAfter("/t" + QByteArray::number(i), 50, "Text " + QByteArray::number(i));
-    CurlHttpClient client;
-    std::vector<HttpResult> results(6);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 6; ++i)
-        threads.emplace_back([&, i] { results[i] = client.get(server.url("/t" + QString::number(i))); });
-    for (std::thread &t : threads)
-        t.join();
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_TRUE(results[i].ok);
-        EXPECT_EQ(results[i].body, "Text " + QByteArray::number(i));
-    }
+    EXPECT_TRUE(server.requests().isEmpty());
 }
 
 } // namespace

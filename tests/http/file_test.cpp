@@ -21,58 +21,23 @@ using lesemund::platform::HttpResult;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long long millisecondsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 class FileFetchTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-
-    QString write(const QString &name, const QByteArray &bytes) {
-        const QString path = dir.path() + "/" + name;
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        return path;
-    }
 
     QTemporaryDir dir;
     CurlHttpClient client;
 };
 
-TEST_F(FileFetchTest, LocalTextIsRead) {
-    const QString path = write("brief.txt", "Sehr geehrte Damen und Herren,\r\n");
-    const HttpResult r = client.get("file://" + path);
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.body, "Sehr geehrte Damen und Herren,\r\n");
-}
-
 TEST_F(FileFetchTest, LocalPathWithBlanksAndUmlautsIsRead) {
-    QDir(dir.path()).mkdir(QStringLiteral("Meine Bücher"));
-    const QString path = write(QStringLiteral("Meine Bücher/Märchen & Sagen.txt"), "Es war einmal");
-    const HttpResult r = client.get("file://" + path);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Meine Bücher")));
+    QFile f(dir.path() + QStringLiteral("/Meine Bücher/Märchen & Sagen.txt"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("Es war einmal\r\n");
+    f.close();
+    const HttpResult r = client.get("file://" + f.fileName());
     EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.body, "Es war einmal");
-}
-
-TEST_F(FileFetchTest, LargeLocalFileIsCutAtTheLimit) {
-    QByteArray big;
-    for (int i = 0; big.size() < 200000; ++i)
-        big += QByteArray::number(i) + ' ';
-    const QString path = write("gross.txt", big);
-    const HttpResult r = client.get("file://" + path);
-    EXPECT_TRUE(r.ok);
-    EXPECT_TRUE(r.truncated);
-    EXPECT_EQ(r.body, big.left(50000));
-}
-
-TEST_F(FileFetchTest, MissingFileGivesAnEmptyResult) {
-    const HttpResult r = client.get("file://" + dir.path() + "/fehlt.txt");
-    EXPECT_FALSE(r.ok);
-    EXPECT_TRUE(r.body.isEmpty());
+    EXPECT_EQ(r.body, "Es war einmal\r\n");
 }
 
 TEST_F(FileFetchTest, NamedPipeIsRefusedInsteadOfBlocking) {
@@ -94,20 +59,16 @@ TEST_F(FileFetchTest, NamedPipeIsRefusedInsteadOfBlocking) {
     EXPECT_FALSE(done.get().ok);
 }
 
-TEST_F(FileFetchTest, DevicesAndFoldersAreRefused) {
-    for (const QString &address : {QStringLiteral("file:///dev/zero"), QStringLiteral("file:///dev/random"),
-                                   "file://" + dir.path(), "file://" + dir.path() + "/"}) {
-        const auto start = Clock::now();
+TEST_F(FileFetchTest, MissingFilesDevicesAndFoldersAreRefused) {
+    for (const QString &address : {"file://" + dir.path() + "/fehlt.txt", QStringLiteral("file:///dev/zero"),
+                                   QStringLiteral("file:///dev/random"), "file://" + dir.path(),
+                                   "file://" + dir.path() + "/"}) {
+        const auto start = std::chrono::steady_clock::now();
         const HttpResult r = client.get(address);
         EXPECT_FALSE(r.ok) << address.toStdString();
-        EXPECT_LT(millisecondsSince(start), 1000) << address.toStdString();
+        EXPECT_TRUE(r.body.isEmpty()) << address.toStdString();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << address.toStdString();
     }
-}
-
-TEST_F(FileFetchTest, WindowsStyleDrivePathIsNotOpened) {
-    write("C:\\brief.txt", "nicht lesen");
-    EXPECT_FALSE(client.get(QStringLiteral("C:\\brief.txt")).ok);
-    EXPECT_FALSE(client.get(QStringLiteral("C:/brief.txt")).ok);
 }
 
 } // namespace
