@@ -3,246 +3,179 @@
 #include "platform/codepage.h"
 #include "platform/linuxprocesscontrol.h"
 #include "platform/xcbwindowlist.h"
+#include "support/fakeprocesscontrol.h"
+#include "support/sleeper.h"
 #include "support/xcbtestclient.h"
 #include "support/xvfbserver.h"
 #include "taskstesting.h"
 
-#include "support/sleeper.h"
-
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
-#include <QListWidget>
-#include <QPushButton>
 #include <QRadioButton>
 
 #include <chrono>
 #include <csignal>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 
-extern char **environ;
-
-using lesemund::Ftask;
-using lesemund::platform::LinuxProcessControl;
-using lesemund::platform::ProcessControl;
-using lesemund::platform::XcbWindowList;
-using lesemund::testing::MainWindowStandIn;
-using lesemund::testing::ManualTimer;
-using lesemund::testing::ManualTimerFactory;
-using lesemund::testing::XcbTestClient;
-using lesemund::testing::XvfbServer;
-
-using lesemund::testing::Sleeper;
+using namespace lesemund;
+using namespace lesemund::platform;
+using namespace lesemund::testing;
 
 namespace {
 
-// The real process control, with a record of what each call gave.
-class RecordingProcessControl : public ProcessControl {
-public:
-    LinuxProcessControl real;
-    QList<Handle> opened;
-    QList<int> openErrors;
-    int ended = 0;
-
-    Handle openProcess(quint32 access, bool inherit, qint32 pid) override {
-        const Handle h = real.openProcess(access, inherit, pid);
-        opened << h;
-        openErrors << real.lastError();
-        return h;
-    }
-    bool terminateProcess(Handle h, quint32 code) override {
-        const bool ok = real.terminateProcess(h, code);
-        ended += ok ? 1 : 0;
-        return ok;
-    }
-    bool closeHandle(Handle h) override { return real.closeHandle(h); }
-};
-
-
-class FtaskOnX11 : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        server_ = new XvfbServer;
-        if (!server_->start(200, &startError_)) {
-            delete server_;
-            server_ = nullptr;
-        }
-    }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
-
-    void SetUp() override {
-        ASSERT_NE(server_, nullptr) << startError_.toStdString();
-        client = std::make_unique<XcbTestClient>(server_->displayName());
-        ASSERT_TRUE(client->ok());
-        XcbWindowList::Settings settings;
-        settings.display = server_->displayName();
-        windows = std::make_unique<XcbWindowList>(settings);
-        task = std::make_unique<Ftask>(*windows, processes, timers, &main.text1, &main.lesemund);
-    }
-
-    ManualTimer &timer1() { return *timers.timers().at(0); }
-
-    static XvfbServer *server_;
-    static QString startError_;
-    lesemund::testing::ApplicationPresent application;
-    std::unique_ptr<XcbTestClient> client;
-    std::unique_ptr<XcbWindowList> windows;
-    RecordingProcessControl processes;
-    ManualTimerFactory timers;
-    MainWindowStandIn main;
-    std::unique_ptr<Ftask> task;
-};
-
-XvfbServer *FtaskOnX11::server_ = nullptr;
-QString FtaskOnX11::startError_;
-
-TEST_F(FtaskOnX11, RaisingAnotherWindowSpeaksItsTitleOnce) {
-    const xcb_window_t editor = client->createWindow("Editor - brief.txt");
-    client->createWindow("Rechner");
-    task->showTask();
-    timer1().fire();
-    EXPECT_EQ(main.spoken, QStringList{"Rechner"});
-    timer1().fire();
-    EXPECT_EQ(main.spoken, QStringList{"Rechner"}) << "the same window twice speaks once";
-    client->raise(editor);
-    timer1().fire();
-    EXPECT_EQ(main.spoken, (QStringList{"Rechner", "Editor - brief.txt"}));
-    timer1().fire();
-    EXPECT_EQ(main.spoken.size(), 2);
-    EXPECT_EQ(task->List1(0)->item(0)->text(), QString::number(editor));
-}
-
-TEST_F(FtaskOnX11, SichtbareLeavesOutHiddenAndUnframedWindows) {
-    client->createWindow("Hauptfenster");
-    XcbTestClient::Options override;
-    override.overrideRedirect = true;
-    client->createWindow("Tooltip ohne Rahmen", override);
-    XcbTestClient::Options unmapped;
-    unmapped.map = false;
-    client->createWindow("Nicht gezeigt", unmapped);
-    const xcb_window_t dock = client->createWindow("Leiste");
-    client->setWindowType(dock, {"_NET_WM_WINDOW_TYPE_DOCK"});
-    client->createWindow({}); // no title
-    task->showTask();
-    timer1().fire();
-    EXPECT_EQ(main.spoken, QStringList{"Hauptfenster"});
-    ASSERT_GE(task->List1(1)->count(), 1);
-    for (int i = 0; i < task->List1(1)->count(); ++i) {
-        const QString title = task->List1(1)->item(i)->text();
-        EXPECT_NE(title, QStringLiteral("Tooltip ohne Rahmen"));
-        EXPECT_NE(title, QStringLiteral("Nicht gezeigt"));
-        EXPECT_NE(title, QStringLiteral("Leiste"));
-        EXPECT_FALSE(title.isEmpty());
-    }
-    task->Option2()->click();
-    task->Check1()->click();
-    QStringList all;
-    for (int i = 0; i < task->List1(1)->count(); ++i)
-        all << task->List1(1)->item(i)->text();
-    EXPECT_TRUE(all.contains(QStringLiteral("Tooltip ohne Rahmen")));
-    EXPECT_TRUE(all.contains(QStringLiteral("Nicht gezeigt")));
-    EXPECT_EQ(task->List1(0)->item(0)->text(), QString::number(client->root())) << "the desktop comes first";
-    EXPECT_EQ(task->List1(1)->item(0)->text(), QString());
-}
-
-TEST_F(FtaskOnX11, OddTitlesAreSpokenAsRead) {
-    const xcb_window_t w = client->createWindow({});
-    const QByteArray invalid("Men\xfc " "\xc3\x28 Ende");
-    client->setNetWmName(w, invalid);
-    task->showTask();
-    timer1().fire();
-    EXPECT_EQ(main.spoken, QStringList{lesemund::codepage::fromAnsi(invalid)});
-
-    QByteArray big;
-    while (big.size() < 10240)
-        big += "Sehr langer Fenstertitel mit \xc3\xa4 und \xe2\x82\xac; ";
-    const xcb_window_t large = client->createWindow({});
-    client->setNetWmName(large, big);
-    timer1().fire();
-    EXPECT_EQ(main.text1.text(), QString::fromUtf8(big));
-    EXPECT_EQ(main.spoken.size(), 2);
-    EXPECT_EQ(main.spoken.last(), QString::fromUtf8(big));
-    EXPECT_NE(large, w);
-}
-
-TEST_F(FtaskOnX11, TaskBeendenEndsTheProcessOfTheSelectedWindow) {
-    Sleeper child;
-    ASSERT_GT(child.pid(), 0);
-    client->createWindow("Andere Anwendung");
-    const xcb_window_t w = client->createWindow("Schlafendes Programm");
-    client->setPid(w, static_cast<uint32_t>(child.pid()));
-    task->showTask();
-    timer1().fire();
-    ASSERT_EQ(task->List1(2)->currentItem()->text(), QString::number(child.pid()));
-    task->Command2()->click();
-    const int status = child.waitForEnd();
-    ASSERT_NE(status, -1) << "the process is still running";
-    EXPECT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(WTERMSIG(status), SIGKILL);
-    EXPECT_EQ(processes.ended, 1);
-    // The ended window's row stays until the next refresh.
-    EXPECT_EQ(task->List1(1)->item(0)->text(), QStringLiteral("Schlafendes Programm"));
-}
-
-TEST_F(FtaskOnX11, TaskBeendenRefusesZeroAndMinusOne) {
-    Sleeper bystander;
-    ASSERT_GT(bystander.pid(), 0);
-    const xcb_window_t none = client->createWindow("Ohne Prozess");
-    task->showTask();
-    timer1().fire();
-    ASSERT_EQ(task->List1(2)->currentItem()->text(), QStringLiteral("0"));
-    task->Command2()->click();
-
-    const xcb_window_t minus = client->createWindow("Minus eins");
-    client->setPid(minus, 0xFFFFFFFFu);
-    timer1().fire();
-    ASSERT_EQ(task->List1(2)->currentItem()->text(), QStringLiteral("-1"));
-    task->Command2()->click();
-
-    EXPECT_EQ(processes.opened, (QList<ProcessControl::Handle>{0, 0}));
-    EXPECT_EQ(processes.openErrors, (QList<int>{0, 0})) << "refused before any system call";
-    EXPECT_EQ(processes.ended, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_TRUE(bystander.alive());
-    EXPECT_NE(none, minus);
-}
-
-TEST(FtaskWithoutDisplay, PollerRunsAndSaysNothing) {
-    lesemund::testing::ApplicationPresent application;
-    XcbWindowList::Settings settings;
-    settings.display = ":4986";
-    XcbWindowList windows(settings);
-    RecordingProcessControl processes;
-    ManualTimerFactory timers;
-    MainWindowStandIn main;
-    Ftask task(windows, processes, timers, &main.text1, &main.lesemund);
-    task.showTask();
-    for (int i = 0; i < 20; ++i)
-        timers.timers().at(0)->fire();
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(task.List1(i)->count(), 0);
-    EXPECT_TRUE(main.spoken.isEmpty());
-    EXPECT_FALSE(task.isVisible());
-    EXPECT_TRUE(timers.timers().at(0)->isActive());
-    task.Command2()->click();
-    EXPECT_TRUE(processes.opened.isEmpty());
-}
-
-TEST(FtaskServerLoss, PollerOutlivesTheXServerAndPicksUpANewOne) {
-    lesemund::testing::ApplicationPresent application;
-    XvfbServer server;
-    QString error;
-    ASSERT_TRUE(server.start(220, &error)) << error.toStdString();
+XcbWindowList::Settings settingsFor(const XvfbServer &server) {
     XcbWindowList::Settings settings;
     settings.display = server.displayName();
     settings.reconnectIntervalMs = 50;
-    XcbWindowList windows(settings);
-    RecordingProcessControl processes;
+    return settings;
+}
+
+// One private server for the fixture's tests, started on first use.
+XvfbServer &sharedServer() {
+    static XvfbServer server;
+    if (!server.running())
+        server.start(200);
+    return server;
+}
+
+class FtaskOnX11 : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(client.ok()) << "no Xvfb"; }
+    ManualTimer &timer1() { return *timers.timers().at(0); }
+
+    XcbTestClient client{sharedServer().displayName()};
+    XcbWindowList windows{settingsFor(sharedServer())};
+    LinuxProcessControl processes;
+    ManualTimerFactory timers;
+    MainWindowStandIn main;
+    Ftask task{windows, processes, timers, &main.text1, &main.lesemund};
+};
+
+TEST_F(FtaskOnX11, RaisingAnotherWindowSpeaksItsWholeTitleOnce) {
+    // A title of 10 KB, and one whose bytes are not UTF-8.
+    QByteArray big;
+    while (big.size() < 10240)
+        big += "Sehr langer Fenstertitel mit \xc3\xa4 und \xe2\x82\xac; ";
+    const QString invalid = codepage::fromAnsi("Men\xfc " "\xc3\x28 Ende");
+    const xcb_window_t editor = client.createWindow({});
+    client.setNetWmName(editor, big);
+    const xcb_window_t other = client.createWindow({});
+    client.setNetWmName(other, "Men\xfc " "\xc3\x28 Ende");
+    task.showTask();
+    timer1().fire();
+    timer1().fire();
+    EXPECT_EQ(main.spoken, QStringList{invalid}) << "the same window twice speaks once";
+    client.raise(editor);
+    timer1().fire();
+    timer1().fire();
+    EXPECT_EQ(main.spoken, (QStringList{invalid, QString::fromUtf8(big)}));
+    EXPECT_EQ(task.Textvergleich()->text(), QString::fromUtf8(big));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(task.List1(i)->currentRow(), 0) << i;
+    EXPECT_EQ(task.List1(0)->item(0)->text(), QString::number(editor));
+    client.raise(other);
+    timer1().fire();
+    EXPECT_EQ(main.spoken, (QStringList{invalid, QString::fromUtf8(big), invalid}));
+}
+
+TEST_F(FtaskOnX11, FiltersListTheWindowsInZOrder) {
+    client.createWindow("Hauptfenster");
+    XcbTestClient::Options override;
+    override.overrideRedirect = true;
+    client.createWindow("Tooltip", override);
+    XcbTestClient::Options unmapped;
+    unmapped.map = false;
+    client.createWindow("Nicht gezeigt", unmapped);
+    const xcb_window_t dock = client.createWindow("Leiste");
+    client.setWindowType(dock, {"_NET_WM_WINDOW_TYPE_DOCK"});
+    const xcb_window_t untitled = client.createWindow({});
+    task.showTask();
+
+    const struct {
+        QRadioButton *filter;
+        bool titleless;
+        QStringList titles;
+    } cases[] = {
+        {task.Option1(), false, {"Hauptfenster"}},
+        {task.Option1(), true, {"", "Hauptfenster"}},
+        {task.Option2(), false, {"Leiste", "Nicht gezeigt", "Tooltip", "Hauptfenster"}},
+        {task.Option2(), true, {"", "", "Leiste", "Nicht gezeigt", "Tooltip", "Hauptfenster"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.filter->text().toStdString() + (c.titleless ? " + Auch Titellose" : ""));
+        c.filter->click();
+        task.Check1()->setChecked(c.titleless);
+        EXPECT_EQ(column(task.List1(1)), c.titles);
+    }
+    EXPECT_EQ(task.List1(0)->item(0)->text(), QString::number(client.root())) << "the desktop comes first";
+    EXPECT_EQ(task.List1(0)->item(1)->text(), QString::number(untitled));
+}
+
+TEST_F(FtaskOnX11, TaskBeendenEndsTheSelectedProcessAndRefusesZeroAndMinusOne) {
+    Sleeper child;
+    Sleeper bystander;
+    ASSERT_GT(child.pid(), 0);
+    ASSERT_GT(bystander.pid(), 0);
+    client.setPid(client.createWindow("Minus eins"), 0xFFFFFFFFu);
+    client.createWindow("Ohne Prozess");
+    client.setPid(client.createWindow("Schlafendes Programm"), static_cast<uint32_t>(child.pid()));
+    task.showTask();
+    ASSERT_EQ(column(task.List1(2)), (QStringList{QString::number(child.pid()), "0", "-1"}));
+
+    // Ids 0 and -1 are refused: ending them would hit this test's own
+    // process group or every process it may signal.
+    for (int row : {1, 2}) {
+        task.List1(2)->setCurrentRow(row);
+        task.Command2()->click();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(child.alive());
+    task.List1(2)->setCurrentRow(0);
+    task.Command2()->click();
+    const int status = child.waitForEnd();
+    ASSERT_NE(status, -1) << "the process is still running";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    EXPECT_TRUE(bystander.alive());
+    // The ended window's row stays until the next refresh.
+    EXPECT_EQ(task.List1(1)->item(0)->text(), QStringLiteral("Schlafendes Programm"));
+}
+
+TEST(FtaskWithoutDisplay, ListStaysEmptyAndThePollerRuns) {
+    const QByteArray saved = qgetenv("DISPLAY");
+    const bool had = qEnvironmentVariableIsSet("DISPLAY");
+    qunsetenv("DISPLAY");
+    for (const QByteArray &display : {QByteArray(":4986"), QByteArray()}) {
+        SCOPED_TRACE(display.isEmpty() ? "no DISPLAY" : display.constData());
+        XcbWindowList::Settings settings;
+        settings.display = display; // empty: from the environment
+        settings.reconnectIntervalMs = 60000;
+        XcbWindowList windows(settings);
+        FakeProcessControl processes;
+        ManualTimerFactory timers;
+        MainWindowStandIn main;
+        Ftask task(windows, processes, timers, &main.text1, &main.lesemund);
+        task.showTask();
+        for (int i = 0; i < 100; ++i)
+            timers.timers().at(0)->fire();
+        EXPECT_EQ(windows.connectionAttempts(), 1) << "a missing server is not asked for at every step";
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(task.List1(i)->count(), 0);
+        EXPECT_TRUE(main.spoken.isEmpty());
+        EXPECT_FALSE(task.isVisible());
+        EXPECT_TRUE(timers.timers().at(0)->isActive());
+    }
+    if (had)
+        qputenv("DISPLAY", saved);
+}
+
+TEST(FtaskServerLoss, PollerOutlivesTheXServerAndPicksUpANewOne) {
+    XvfbServer server;
+    QString error;
+    ASSERT_TRUE(server.start(220, &error)) << error.toStdString();
+    XcbWindowList windows(settingsFor(server));
+    FakeProcessControl processes;
     ManualTimerFactory timers;
     MainWindowStandIn main;
     Ftask task(windows, processes, timers, &main.text1, &main.lesemund);
@@ -265,7 +198,6 @@ TEST(FtaskServerLoss, PollerOutlivesTheXServerAndPicksUpANewOne) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         tick();
     }
-    EXPECT_EQ(main.text1.text(), QStringLiteral("Nach dem Neustart"));
     EXPECT_EQ(main.spoken.last(), QStringLiteral("Nach dem Neustart"));
 }
 

@@ -1,36 +1,15 @@
 #pragma once
-// What the task window's tests share: the application object, a stand-in
-// for the main window's two controls, and the task window built on fakes.
+// What the task window's tests share: a stand-in for the main window's two
+// controls. The application object comes from the test program's entry.
 #include "support/manualtimer.h"
 #include "tasks/ftask.h"
 
-#include <QApplication>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QStringList>
 
-#include <memory>
-
 namespace lesemund::testing {
-
-// The one application object of the test program, on the offscreen
-// platform unless the environment names another.
-inline void ensureApplication() {
-    if (QCoreApplication::instance())
-        return;
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "test_tasks";
-    static char *argv[] = {name, nullptr};
-    new QApplication(argc, argv);
-}
-
-// Put first among a fixture's members, so that the application exists
-// before any widget member is built.
-struct ApplicationPresent {
-    ApplicationPresent() { ensureApplication(); }
-};
 
 // The main window's window-name field `Text1` and its "Text Lesen" button
 // `lesemund`; every press records what `Text1` held at that moment, which
@@ -44,5 +23,13 @@ struct MainWindowStandIn {
         QObject::connect(&lesemund, &QPushButton::clicked, [this] { spoken << text1.text(); });
     }
 };
+
+// The rows of one of the task window's columns.
+inline QStringList column(const QListWidget *list) {
+    QStringList rows;
+    for (int i = 0; i < list->count(); ++i)
+        rows << list->item(i)->text();
+    return rows;
+}
 
 } // namespace lesemund::testing
