@@ -1,53 +1,54 @@
 #pragma once
-// Helpers of the document reader tests: fixture paths, the paragraphs of a
-// reader's text and of LibreOffice's text export, comparing them.
+// Helpers of the document reader tests: fixture files, document texts as
+// lines to compare with LibreOffice's text export, and just enough of the
+// compound file layout to damage a Word fixture on purpose.
 #include "platform/documentreader.h"
+#include "support/doubles.h" // readable Qt strings in failure messages
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
+#include <initializer_list>
+#include <string>
+#include <tuple>
 
 namespace lesemund::testing {
 
+inline const QChar CR(13);
+
 // tests/fixtures/documents/<name> of the source tree.
 QString fixturePath(const QString &name);
-QByteArray readFixture(const QString &name);
 QByteArray readBytes(const QString &path);
+inline QByteArray readFixture(const QString &name) { return readBytes(fixturePath(name)); }
 bool writeBytes(const QString &path, const QByteArray &bytes);
 
 // A reader with only the readers of the program itself (no catdoc, no
-// LibreOffice): what it reads, the fast readers read.
+// LibreOffice).
 platform::DocumentReader fastReadersOnly();
 
-// The paragraphs of a document text: it must end with a paragraph mark
-// (checked); split at each carriage return.
-QStringList paragraphsOfDocumentText(const QString &text);
-// The paragraphs of LibreOffice's UTF-8 text export: byte order mark
-// dropped; CR LF, LF and CR end a line; no empty line after the last end.
-QStringList paragraphsOfTextExport(const QByteArray &bytes);
+// The bytes and time stamp of a document and the names in its folder.
+std::tuple<QByteArray, QDateTime, QStringList> snapshot(const QString &path);
 
-// Compares paragraph by paragraph and reports each difference with its
-// number.
-void expectSameParagraphs(const QStringList &got, const QStringList &want, const char *what);
+// A document text made of these UTF-8 paragraphs, each ended by a CR.
+QString paragraphs(std::initializer_list<const char *> parts);
+// A document text (which must end with a paragraph mark) as UTF-8 lines,
+// so that a failed comparison shows a line by line difference.
+std::string lines(const QString &text);
+// The same lines from LibreOffice's UTF-8 text export of `fixture`.
+std::string exportLines(const QString &fixture);
 
-// Little-endian numbers in a byte array.
-quint32 get32(const QByteArray &b, qsizetype at);
-void put32(QByteArray &b, qsizetype at, quint32 v);
-
-// Just enough of the compound file layout to damage a Word fixture on
-// purpose (512-byte sectors, allocation table sectors named in the header).
-struct Layout {
-    const QByteArray &bytes;
-    qsizetype sectorOffset(quint32 s) const { return (qsizetype(s) + 1) * 512; }
-    qsizetype fatEntry(quint32 s) const;
-    quint32 firstDirectorySector() const { return get32(bytes, 0x30); }
-    // The start sector of a stream named in the directory's first two
-    // sectors.
-    quint32 streamStart(const char *name) const;
-    // Where the Word text stream begins in the file (its first sector).
-    qsizetype wordStreamOffset() const { return sectorOffset(streamStart("WordDocument")); }
-};
+// Little-endian numbers; compound file sectors of 512 bytes.
+inline quint32 get32(const QByteArray &b, qsizetype at) { return qFromLittleEndian<quint32>(b.constData() + at); }
+inline void put32(QByteArray &b, qsizetype at, quint32 v) { qToLittleEndian(v, b.data() + at); }
+// Where the allocation table entry of sector `s` lies in the file.
+inline qsizetype fatEntryOffset(const QByteArray &file, quint32 s) {
+    return (qsizetype(get32(file, 0x4C + 4 * (s / 128))) + 1) * 512 + 4 * (s % 128);
+}
+// Where the Word text stream (its information block) begins in the file.
+qsizetype wordStreamOffset(const QByteArray &file);
 
 } // namespace lesemund::testing
