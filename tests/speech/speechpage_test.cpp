@@ -1,93 +1,59 @@
+// Reading the speech page: its first form's output, journal and buttons,
+// from pages written the way a browser would still read them.
 #include "speech/speechpage.h"
 
-#include "support/tempdatafolder.h"
-
-#include <QDir>
-#include <QRegularExpression>
+#include "speechtesting.h"
 
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <chrono>
 
 using namespace lesemund::speech;
 using Output = PageSettings::Output;
 
-TEST(PageSettings, DefaultsToSoundAndNoJournal) {
-    const auto s = readPageSettings("<form><input type=button name=user1></form>", "/daten");
-    ASSERT_TRUE(s.has_value());
-    EXPECT_EQ(s->output, Output::Sound);
-    EXPECT_TRUE(s->journalPath.isEmpty());
-    EXPECT_EQ(s->buttons, QStringList{"user1"});
-    EXPECT_EQ(readPageSettings("<form data-output=\"Lautsprecher\">", "/daten")->output, Output::Sound);
-}
-
-TEST(PageSettings, WavFolderAndJournalAreResolvedAgainstTheDataFolder) {
-    auto s = readPageSettings("<form data-output=\" WAV:aus/wav \" data-journal=\"log/j.txt\">", "/daten/lesemund");
-    ASSERT_TRUE(s.has_value());
-    EXPECT_EQ(s->output, Output::Wav);
-    EXPECT_EQ(s->wavFolder, "/daten/lesemund/aus/wav");
-    EXPECT_EQ(s->journalPath, "/daten/lesemund/log/j.txt");
-
-    s = readPageSettings("<form data-output=\"wav:/tmp/abs\" data-journal=\"/tmp/j\">", "/daten");
-    EXPECT_EQ(s->wavFolder, "/tmp/abs");
-    EXPECT_EQ(s->journalPath, "/tmp/j");
-
-    s = readPageSettings("<form data-output=\"wav:\">", "/daten");
-    EXPECT_EQ(s->wavFolder, "/daten");
-    EXPECT_EQ(readPageSettings("<form data-output=NONE>", "/daten")->output, Output::None);
-}
-
-TEST(PageSettings, OnlyDeclaredNamesThatAreKnownButtonsAreBound) {
-    const auto s = readPageSettings("<form><input type=button name=user1><input type=button name=Extra>"
-                                    "<input type=button name=stop><input type=button name=Nochmal></form>",
-                                    "/d");
-    ASSERT_TRUE(s.has_value());
-    // Names are matched exactly: "stop" is not "Stop".
-    EXPECT_EQ(s->buttons, (QStringList{"user1", "Nochmal"}));
-}
-
-TEST(PageButtons, NineButtonsWithTheirFiles) {
-    EXPECT_EQ(knownButton("user1")->command, PageCommand::SpeakNow);
-    EXPECT_EQ(knownButton("user1")->file, "text.txt");
-    EXPECT_EQ(knownButton("user2")->command, PageCommand::Queue);
-    EXPECT_EQ(knownButton("user2")->file, "text.txt");
-    EXPECT_EQ(knownButton("fenster1")->file, "fenster.txt");
-    EXPECT_EQ(knownButton("Hilfe")->file, "fenster.txt");
-    EXPECT_EQ(knownButton("Hilfe")->command, PageCommand::SpeakNow);
-    EXPECT_EQ(knownButton("Sprech")->file, "hilfe.txt");
-    EXPECT_EQ(knownButton("pause")->command, PageCommand::Pause);
-    EXPECT_EQ(knownButton("Weiter")->command, PageCommand::Resume);
-    EXPECT_EQ(knownButton("Stop")->command, PageCommand::Stop);
-    EXPECT_EQ(knownButton("Nochmal")->command, PageCommand::Repeat);
-    EXPECT_FALSE(knownButton("Pause").has_value());
-    EXPECT_FALSE(knownButton("").has_value());
-}
-
-TEST(JournalLine, TabsBetweenAndLineEndsEscaped) {
-    EXPECT_EQ(journalLine("2024-01-02T03:04:05.678", "user1", QString::fromUtf8("Ä\r\nb\nc\r")),
-              QByteArray("2024-01-02T03:04:05.678\tuser1\t\xC3\x84\\r\\nb\\nc\\r\n"));
-    EXPECT_EQ(journalLine("t", "pause", ""), QByteArray("t\tpause\t\n"));
-}
-
-TEST(RegularFile, ReadsRegularFilesUpToTheLimit) {
-    lesemund::testing::TempDataFolder folder(false);
-    folder.write("a.txt", "0123456789");
-    EXPECT_EQ(readRegularFile(folder.path("a.txt"), 100).value(), "0123456789");
-    EXPECT_EQ(readRegularFile(folder.path("a.txt"), 4).value(), "0123");
-    folder.write("leer.txt", "");
-    EXPECT_EQ(readRegularFile(folder.path("leer.txt"), 100).value(), "");
-    EXPECT_FALSE(readRegularFile(folder.path("fehlt.txt"), 100).has_value());
-    EXPECT_FALSE(readRegularFile(folder.dataFolder(), 100).has_value());
-    EXPECT_FALSE(readRegularFile("", 100).has_value());
-}
-
-TEST(RegularFile, SpecialFilesAreRefusedWithoutBlocking) {
-    lesemund::testing::TempDataFolder folder(false);
-    const QByteArray fifo = QFile::encodeName(folder.path("fifo"));
-    ASSERT_EQ(mkfifo(fifo.constData(), 0600), 0);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(readRegularFile(folder.path("fifo"), 100).has_value());
-    EXPECT_FALSE(readRegularFile("/dev/zero", 100).has_value());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+TEST(PageSettings, TheFirstFormGivesOutputJournalAndTheKnownButtons) {
+    const struct {
+        const char *html;
+        Output output;
+        QString wavFolder, journal;
+        QStringList buttons;
+    } cases[] = {
+        // Any case, <button>, values trimmed, paths in the data folder, only
+        // known names matched exactly, a second form ignored.
+        {"<html><body><FORM Name=f DATA-OUTPUT=' WAV:aus/wav ' data-journal=\"log/j.txt\">"
+         "<input type=button name=user1><INPUT TYPE=\"button\" NAME=\"Weiter\"/><button name=\"Stop\">S</button>"
+         "<input type=button name=Extra><input type=button name=stop></form>"
+         "<form data-output=none><input type=button name=pause></form>",
+         Output::Wav, "/daten/aus/wav", "/daten/log/j.txt", {"user1", "Weiter", "Stop"}},
+        // Absolute paths; controls outside the form do not count.
+        {"<input type=button name=user2><form data-output=\"wav:/tmp/abs\" data-journal=\"/tmp/j\">"
+         "<input type=button name=Hilfe></form><input type=button name=Sprech>",
+         Output::Wav, "/tmp/abs", "/tmp/j", {"Hilfe"}},
+        // Titles, comments and scripts are skipped; an unknown output is sound.
+        {"<title><form data-output=none></title><!-- <form data-output=none> -->"
+         "<script>var s = '<form data-output=none><input name=x>';</script><form data-output=Lautsprecher>"
+         "<!-- <input type=button name=Stop> --><input type=button name=user2></form>",
+         Output::Sound, "", "", {"user2"}},
+        // A nested form tag is ignored, a missing end tag runs to the end;
+        // a WAV output without a folder is the data folder.
+        {"<form data-output=\"wav:\"><input type=button name=pause><form data-output=none>"
+         "<input type=button name=Weiter>", Output::Wav, "/daten", "", {"pause", "Weiter"}},
+        // Disabled controls are not clickable; ids are.
+        {"<form data-output=NONE><input type=button name=user1 disabled><input type=button id=Nochmal>"
+         "<input type=button name=Extra id=Stop></form>", Output::None, "", "", {"Nochmal", "Stop"}},
+        // Values are decoded, unknown references kept; the first occurrence wins.
+        {"<form data-output=\"wav:&#x2F;tmp&#47;a&amp;b&#228;\" data-output=none data-journal='j&lt;&unknown;&#xZZ;'>"
+         "<input name='user&#49;'></form>", Output::Wav, "/tmp/a&bä", "/daten/j<&unknown;&#xZZ;", {"user1"}},
+        // An unterminated value runs to the end of the text.
+        {"<form data-output=\"wav:x><input name=user1", Output::Wav, "/daten/x><input name=user1", "", {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.html);
+        const auto s = readPageSettings(QString::fromUtf8(c.html), "/daten");
+        ASSERT_TRUE(s.has_value());
+        EXPECT_EQ(s->output, c.output);
+        EXPECT_EQ(c.output == Output::Wav ? s->wavFolder : QString(), c.wavFolder);
+        EXPECT_EQ(s->journalPath, c.journal);
+        EXPECT_EQ(s->buttons, c.buttons);
+    }
+    for (const char *formless : {"", "<html><body><p>formlos</p><formular></body></html>", "<!-- <form> "})
+        EXPECT_FALSE(readPageSettings(formless, "/daten").has_value()) << formless;
 }
