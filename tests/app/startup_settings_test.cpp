@@ -138,28 +138,6 @@ TEST(OptionsWindow, SaveWithoutStimmeLeavesItOut) {
     EXPECT_FALSE(f.data.read("optionen.ini").contains("stimme"));
 }
 
-TEST(OptionsWindow, HasItsControlsInTabOrder) {
-    FormFixture f;
-    Formini &o = f.form->formini();
-    EXPECT_EQ(o.windowTitle(), "...");
-    EXPECT_TRUE(o.isHidden());
-    EXPECT_EQ(o.Command8->text(), "auf");
-    EXPECT_EQ(o.Command9->text(), "Optionen Einlesen");
-    EXPECT_EQ(o.Command5->text(), "speichern");
-    EXPECT_EQ(o.Command6->text(), "Standart");
-    EXPECT_EQ(o.URLspeichern->text(), "URLspeichern");
-    EXPECT_EQ(o.List1->count(), 9);
-    QWidget *w = o.Command8;
-    for (QWidget *expected : {static_cast<QWidget *>(o.Command9), static_cast<QWidget *>(o.Command5),
-                              static_cast<QWidget *>(o.List1), static_cast<QWidget *>(o.Command6),
-                              static_cast<QWidget *>(o.URLspeichern)}) {
-        do
-            w = w->nextInFocusChain();
-        while (!(w->focusPolicy() & Qt::TabFocus));
-        EXPECT_EQ(w, expected);
-    }
-}
-
 TEST(ChatSettings, HolderReadsTheFileAtEveryPress) {
     FormFixture f;
     Form2 &chat = f.form->form2();
