@@ -170,7 +170,7 @@ void Form1::buildControls() {
     setCentralWidget(client);
     client->setAutoFillBackground(true);
     QPalette pal = client->palette();
-    pal.setColor(QPalette::Window, QColor(0x80, 0x80, 0x80));
+    pal.setColor(QPalette::Window, QColor(int(kGrey & 0xFF), int((kGrey >> 8) & 0xFF), int(kGrey >> 16)));
     client->setPalette(pal);
 
     const QString frameStyle = QStringLiteral(

@@ -6,7 +6,10 @@
 
 namespace lesemund {
 
+namespace {
+// The sentence appended where a text was cut, as the document readers say it.
 QString cutNotice() { return QStringLiteral("\r\n") + platform::documentTruncationNotice(); }
+} // namespace
 
 QString readAnsiTextFile(const QString &path) {
     const auto head = platform::readFileHead(path, kMaxTextBytes);

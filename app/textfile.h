@@ -13,7 +13,4 @@ constexpr qint64 kMaxTextBytes = 5'000'000;
 // kMaxTextBytes is cut there, and the cut is said at the end of the text.
 QString readAnsiTextFile(const QString &path);
 
-// The sentence appended where a text was cut.
-QString cutNotice();
-
 } // namespace lesemund

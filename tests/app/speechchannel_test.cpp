@@ -109,6 +109,13 @@ TEST(SpeechChannel, LocalTextLoaderReadsRegularFilesOnly) {
     EXPECT_EQ(f.windowFile(), kDirective + "Gr\xFC\xDF" "e\r\n\r\n");
     EXPECT_EQ(f.page->clicks.last(), "Hilfe");
 
+    // A text longer than the scratch field takes is cut, and the cut is said.
+    f.data.write("lang.txt", QByteArray(5'000'010, 'a'));
+    w.Furl->setText(f.data.path("lang.txt"));
+    w.Command7->click();
+    EXPECT_TRUE(w.Text3->text().startsWith(QString(5'000'000, QChar('a')) + "\r\n["));
+    EXPECT_TRUE(w.Text3->text().endsWith("abgeschnitten.]"));
+
     const QString fifo = f.data.path("pipe.txt");
     ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
     for (const QString &path : {fifo, f.data.dataFolder(), QString("/dev/zero"), QString("/gibt/es/nicht")}) {

@@ -193,15 +193,6 @@ void HttpTestServer::stall(const QByteArray &path) {
     });
 }
 
-void HttpTestServer::serveAfter(const QByteArray &path, int delayMs, const QByteArray &body) {
-    handle(path, [delayMs, body](const HttpTestRequest &) {
-        HttpTestResponse r;
-        r.delayMs = delayMs;
-        r.body = body;
-        return r;
-    });
-}
-
 void HttpTestServer::serveHuge(const QByteArray &path, qsizetype size, char fill) {
     const QByteArray body(size, fill);
     handle(path, [body](const HttpTestRequest &) {
@@ -364,9 +355,6 @@ void HttpTestServer::serveConnection(int fd) {
                 return;
         }
     }
-    if (response.delayMs > 0 && waitFor(-1, 0, stopRead_, response.delayMs) == Wait::Stop)
-        return;
-
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
                       reasonPhrase(response.status) + "\r\n";
     if (!response.contentType.isEmpty())

@@ -37,7 +37,6 @@ struct HttpTestResponse {
     QByteArray contentType = "text/plain";  // no header when empty
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers;  // further headers
-    int delayMs = 0;            // wait this long before answering
     bool stall = false;         // read the request, then never answer
     qsizetype chunkSize = 0;    // > 0: send the body in pieces of this size
     int chunkPauseMs = 0;       // pause between the pieces
@@ -68,7 +67,6 @@ public:
                const QByteArray &contentType = "text/plain", int status = 200);
     void redirect(const QByteArray &path, const QByteArray &location, int status = 302);
     void stall(const QByteArray &path);
-    void serveAfter(const QByteArray &path, int delayMs, const QByteArray &body);
     // `size` bytes of `fill`, sent in 64 KiB pieces.
     void serveHuge(const QByteArray &path, qsizetype size = 10 * 1024 * 1024, char fill = 'x');
 

@@ -173,4 +173,11 @@ void XvfbServer::resume() {
     }
 }
 
+XvfbServer &sharedXvfbServer(int firstDisplay) {
+    static XvfbServer server;
+    if (!server.running())
+        server.start(firstDisplay);
+    return server;
+}
+
 } // namespace lesemund::testing

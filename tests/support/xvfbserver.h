@@ -47,4 +47,8 @@ private:
     bool paused_ = false;
 };
 
+// One private server for all tests of a test program, started on first use
+// on the first free display from `firstDisplay` on.
+XvfbServer &sharedXvfbServer(int firstDisplay);
+
 } // namespace lesemund::testing

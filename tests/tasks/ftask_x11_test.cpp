@@ -32,13 +32,7 @@ XcbWindowList::Settings settingsFor(const XvfbServer &server) {
     return settings;
 }
 
-// One private server for the fixture's tests, started on first use.
-XvfbServer &sharedServer() {
-    static XvfbServer server;
-    if (!server.running())
-        server.start(200);
-    return server;
-}
+XvfbServer &sharedServer() { return lesemund::testing::sharedXvfbServer(200); }
 
 class FtaskOnX11 : public ::testing::Test {
 protected:

@@ -41,13 +41,7 @@ XcbWindowList::Settings settingsFor(const XvfbServer &server) {
     return settings;
 }
 
-// One private server for the fixture's tests, started on first use.
-XvfbServer &sharedServer() {
-    static XvfbServer server;
-    if (!server.running())
-        server.start(140);
-    return server;
-}
+XvfbServer &sharedServer() { return lesemund::testing::sharedXvfbServer(140); }
 
 class XcbWindowListTest : public ::testing::Test {
 protected:
