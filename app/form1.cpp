@@ -281,7 +281,8 @@ void Form1::buildControls() {
     lesemund1 = place<QLabel>(client, "lesemund1", kOutside, 1200, 3000, 252);
     lesemund1->setText(QStringLiteral("\"#voice=name:qvx.de.tonra#\""));
     Text4 = auxField("Text4", QStringLiteral("optionen"));
-    vergleichsfeld = auxField("vergleichsfeld", QString());
+    vergleichsfeld = place<HiddenTextField>(client, "vergleichsfeld", kOutside, 900, 1200, 288);
+    vergleichsfeld->hide();
     Command26 = auxButton("Command26", "ja nein");
     lesemund = auxButton("lesemund", "Text Lesen");
     Command2 = auxButton("Command2", "vor lesen");
@@ -435,9 +436,14 @@ quint32 Form1::backColor(const QWidget *w) {
 // Start-up and shutdown
 
 void Form1::Form_Load() {
+    // The page is ready only when the load has ended: what the options say
+    // while they are applied is not spoken, so that the file list's
+    // announcement is the first thing the user hears.
+    pageReady_ = false;
     if (services_.speechPage)
         services_.speechPage->navigate(dataFolder() + QStringLiteral("/sp"));
     formini().Command9->click();
+    pageReady_ = true;
 }
 
 void Form1::closeEvent(QCloseEvent *event) {

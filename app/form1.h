@@ -70,6 +70,20 @@ private:
     bool setting_ = false;
 };
 
+// A text box that is never shown: it keeps a text of any length for the
+// program's own use (the watchers' comparison copy), with no limit on its
+// length and no layout work.
+class HiddenTextField : public QWidget {
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+    QString text() const { return text_; }
+    void setText(const QString &text) { text_ = text; }
+
+private:
+    QString text_;
+};
+
 // The file list. Nothing is selected until the user chooses; the first
 // arrow key then selects the entry that stands under the cursor, instead
 // of jumping past it.
@@ -115,7 +129,7 @@ public:
     QLabel *lesemund1 = nullptr;  // the voice directive
     QLineEdit *Text4 = nullptr;   // options-changed marker
     QLineEdit *Text2 = nullptr;   // bare name of the selected document
-    QLineEdit *vergleichsfeld = nullptr;
+    HiddenTextField *vergleichsfeld = nullptr;
     QPushButton *Command26 = nullptr, *Command27 = nullptr, *lesemund = nullptr,
                 *Command2 = nullptr, *Command3 = nullptr, *Command6 = nullptr,
                 *Command7 = nullptr, *Command10 = nullptr, *Command23 = nullptr,
@@ -288,6 +302,7 @@ private:
     Form2 *form2_ = nullptr;
     Ftask *ftask_ = nullptr; // while the task window is loaded
     bool closing_ = false;
+    bool pageReady_ = false; // the speech page takes clicks once the load has ended
     QPointer<QWidget> lastAnnounced_;
     QPointer<QAction> lastMenuAnnouncement_;
     QElapsedTimer menuClock_;

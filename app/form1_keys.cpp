@@ -9,15 +9,39 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QPushButton>
 
 namespace lesemund {
+
+namespace {
+
+// Enter and the keypad's Enter press the command button that has the focus,
+// once per key press, in every window of the program. Buttons that answer
+// Enter themselves (those of message boxes) are left to do so.
+bool pressFocusedButton(QWidget *widget, QEvent *event) {
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    auto *key = static_cast<QKeyEvent *>(event);
+    auto *button = qobject_cast<QPushButton *>(widget);
+    if (!button || !button->hasFocus() || button->autoDefault() || button->isDefault())
+        return false;
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+        return false;
+    if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return false;
+    if (!key->isAutoRepeat())
+        button->click();
+    return true;
+}
+
+} // namespace
 
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
     if (!watched->isWidgetType())
         return false;
     auto *widget = static_cast<QWidget *>(watched);
     if (widget->window() != this)
-        return false;
+        return pressFocusedButton(widget, event);
 
     switch (event->type()) {
     case QEvent::FocusIn: {
@@ -79,7 +103,7 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
             File1_KeyDown(code);
         else if (widget == Furl)
             Furl_KeyDown(code);
-        break;
+        return pressFocusedButton(widget, event);
     }
     default:
         break;
@@ -118,7 +142,12 @@ void Form1::URLGoTo(qint64, const QString &url) {
         if (!url.contains(QLatin1String("://")) && QFileInfo(url).isRelative() &&
             QFileInfo::exists(url))
             target = QDir::current().absoluteFilePath(url);
-        services_.shell->open(target);
+        // Anything else that begins with "-" would reach the opener as an
+        // option: it is refused, and the user hears why.
+        if (target.startsWith(QLatin1Char('-')))
+            Label1->setCaption(QString::fromUtf8("Die Adresse ist nicht gültig!"));
+        else
+            services_.shell->open(target);
     }
     QApplication::restoreOverrideCursor();
 }

@@ -5,14 +5,14 @@
 #include "app/textfile.h"
 #include "platform/browsercontrol.h"
 #include "platform/codepage.h"
+#include "platform/regularfile.h"
 #include "settings/formini.h"
 
-#include <QFile>
 
 namespace lesemund {
 
 void Form1::clickPage(const QString &button) {
-    if (services_.speechPage)
+    if (pageReady_ && services_.speechPage)
         services_.speechPage->clickButton(button);
 }
 
@@ -27,12 +27,9 @@ void Form1::SpeakRequest(SpeechFile file, const QString &text, bool directive, b
     if (lineEnd)
         content += QStringLiteral("\r\n");
     // A file that cannot be written is skipped; the click still happens and
-    // the page speaks what the file held before.
-    {
-        QFile out(path);
-        if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            out.write(codepage::toAnsi(content));
-    }
+    // the page speaks what the file held before. A pipe or device in its
+    // place is skipped at once, so that it can never hold up the window.
+    platform::writeRegularFile(path, codepage::toAnsi(content));
     switch (button) {
     case SpeechButton::None: break;
     case SpeechButton::user1: clickPage(QStringLiteral("user1")); break;

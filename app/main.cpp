@@ -3,8 +3,45 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+// While the window system is being opened, Qt's own messages are held back:
+// if no desktop can be reached, Qt ends the process with an abort and a
+// page of English text. The user gets one German line and exit status 1
+// instead; on success the held messages are passed on as usual.
+bool openingDesktop = false;
+QStringList heldMessages;
+
+void startupMessages(QtMsgType type, const QMessageLogContext &, const QString &message) {
+    if (openingDesktop && type == QtFatalMsg) {
+        std::fputs("Tastvolk Lesemund: Keine grafische Arbeitsfläche gefunden. Bitte in einer "
+                   "Desktop-Sitzung (X11 oder Wayland) starten oder DISPLAY setzen, "
+                   "zum Beispiel: DISPLAY=:0 tastvolk-lesemund\n",
+                   stderr);
+        std::fflush(stderr);
+        _exit(1);
+    }
+    if (openingDesktop) {
+        heldMessages << message;
+        return;
+    }
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+} // namespace
+
 int main(int argc, char **argv) {
+    openingDesktop = true;
+    qInstallMessageHandler(startupMessages);
     QApplication app(argc, argv);
+    openingDesktop = false;
+    qInstallMessageHandler(nullptr);
+    for (const QString &message : std::as_const(heldMessages))
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+
     QApplication::setApplicationName(QStringLiteral("Tastvolk Lesemund"));
     QApplication::setDesktopFileName(QStringLiteral("tastvolk-lesemund"));
     // The other windows stay loaded while hidden; only closing the main

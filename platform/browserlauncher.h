@@ -10,7 +10,8 @@ class BrowserLauncher {
 public:
     virtual ~BrowserLauncher() = default;
     // Returns without waiting for the page. False when no browser could be
-    // started (the result is only a hint).
+    // started (the result is only a hint). An address that begins with "-"
+    // is never handed to the browser.
     virtual bool openNewWindow(const QString &url) = 0;
 };
 

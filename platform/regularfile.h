@@ -23,4 +23,10 @@ std::optional<FileHead> readFileHead(const QString &path, qint64 maxBytes);
 // links and link loops.
 bool isReadableRegularFile(const QString &path);
 
+// Replaces the content of the file `path` with `bytes`, creating it when it
+// is missing. A name that stands for anything but a regular file (a pipe,
+// a device, a folder) is left alone at once, never waited for. False when
+// nothing or not everything was written.
+bool writeRegularFile(const QString &path, const QByteArray &bytes);
+
 } // namespace lesemund::platform

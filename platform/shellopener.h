@@ -9,7 +9,8 @@ class ShellOpener {
 public:
     virtual ~ShellOpener() = default;
     // Starts the default handler for `target`; returns without waiting for
-    // it. The result is only a hint: callers do not look at it.
+    // it. The result is only a hint. A target that begins with "-" is never
+    // handed to the handler.
     virtual bool open(const QString &target) = 0;
 };
 

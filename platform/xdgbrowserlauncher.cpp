@@ -58,6 +58,9 @@ XdgBrowserLauncher::Command XdgBrowserLauncher::commandFor(const QString &url) c
 }
 
 bool XdgBrowserLauncher::openNewWindow(const QString &url) {
+    // Whatever begins with "-" would be read as an option of the browser.
+    if (url.startsWith(QLatin1Char('-')))
+        return false;
     const Command command = commandFor(url);
     if (command.program.isEmpty())
         return false;

@@ -59,12 +59,17 @@ static void openChat(Form1 &w, int n) {
     holder.Command9->click();
     const Chat chat = n == 1 ? Chat{holder.Label3, holder.Label1, "Chat 1."}
                              : Chat{holder.Label4, holder.Label2, "Chat 2."};
-    if (w.services().browser)
+    // A page address that begins with "-" would reach the browser as an
+    // option: it is not opened, and the user hears why, last.
+    const bool valid = !chat.page->text().startsWith(QLatin1Char('-'));
+    if (w.services().browser && valid)
         w.services().browser->openNewWindow(chat.page->text());
     w.clickPage(QStringLiteral("Stop"));
     w.Label1->setCaption(QString::fromLatin1(chat.message));
     w.Furl->setText(chat.text->text());
     w.Check3->setValue(1);
+    if (!valid)
+        w.Label1->setCaption(QString::fromUtf8("Die Chat Adresse ist nicht gültig!"));
 }
 
 void Form1::chat1_Click() { openChat(*this, 1); }

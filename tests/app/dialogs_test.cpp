@@ -59,6 +59,10 @@ TEST(ShellOpening, HostileAddressGoesToTheOpenerAsOneArgumentAndTheCursorComesBa
     f.form->URLGoTo(0, QString());
     EXPECT_EQ(f.shell->opened.size(), 1) << "nothing to open";
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    f.form->Furl->setText("--help");
+    f.form->Command1->click();
+    EXPECT_EQ(f.shell->opened.size(), 1) << "an option-like address is refused";
+    EXPECT_EQ(f.form->Label1->caption(), QString::fromUtf8("Die Adresse ist nicht gültig!"));
 }
 
 TEST(TextTools, ParsingRemovesSlashesWithOneBoxEach) {

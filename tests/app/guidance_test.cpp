@@ -224,6 +224,29 @@ TEST(WindowKeys, FunctionKeysActOnceFromEveryControl) {
     }
 }
 
+TEST(WindowKeys, EnterAndKeypadEnterPressTheFocusedButtonOnce) {
+    FormFixture f;
+    f.showActive();
+    Form1 &w = *f.form;
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> enters[] = {{Qt::Key_Return, Qt::NoModifier},
+                                                                {Qt::Key_Enter, Qt::KeypadModifier}};
+    // "&Exit" comes last: it closes the window.
+    for (QPushButton *button : {w.Command15, w.Fhilfe, w.Command14, w.Fstop, w.Fexit}) {
+        for (const auto &[key, modifiers] : enters) {
+            if (!w.isVisible())
+                break;
+            int pressed = 0;
+            const auto counting = QObject::connect(button, &QPushButton::clicked, [&] { ++pressed; });
+            button->setFocus(Qt::OtherFocusReason);
+            QApplication::processEvents();
+            QTest::keyClick(button, key, modifiers);
+            QObject::disconnect(counting);
+            EXPECT_EQ(pressed, 1) << button->objectName().toStdString() << " key " << key;
+        }
+    }
+    EXPECT_EQ(f.processEnds, 1);
+}
+
 TEST(WindowKeys, F1InTheScratchFieldHelpsThenAnnounces) {
     FormFixture f;
     f.showActive();

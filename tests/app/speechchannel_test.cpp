@@ -3,8 +3,13 @@
 #include "support/formfixture.h"
 
 #include <QDir>
+#include <QFile>
+#include <atomic>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace lesemund;
 using namespace lesemund::testing;
@@ -127,13 +132,42 @@ TEST(SpeechChannel, LocalTextLoaderReadsRegularFilesOnly) {
     }
 }
 
-TEST(SpeechChannel, AnUnwritableSpeechFileIsSkippedButStillClicked) {
-    FormFixture f;
-    // A folder where the text file should be: the write fails silently.
-    QDir(f.data.dataFolder()).mkdir("text.txt");
-    const auto n = f.page->clicks.size();
-    f.form->Command21->click();
-    EXPECT_EQ(after(f.page->clicks, n), QStringList{"user2"});
+TEST(SpeechChannel, ASpeechFileThatIsNoRegularFileIsSkippedAtOnceButStillClicked) {
+    struct Row {
+        const char *file;
+        bool pipe; // else a folder
+        void (Form1::*handler)();
+        const char *button;
+    };
+    for (const Row row : {Row{"text.txt", false, &Form1::Command21_Click, "user2"},
+                          Row{"text.txt", true, &Form1::Command21_Click, "user2"},
+                          Row{"fenster.txt", true, &Form1::lesemund_Click, "fenster1"}}) {
+        FormFixture f;
+        const QString path = f.data.path(row.file);
+        QFile::remove(path);
+        ASSERT_TRUE(row.pipe ? mkfifo(QFile::encodeName(path).constData(), 0600) == 0
+                             : QDir(f.data.dataFolder()).mkdir(row.file));
+        // Should the write wait for a reader, the watchdog opens one, so the
+        // test fails instead of hanging.
+        std::atomic<bool> done{false}, rescued{false};
+        int reader = -1;
+        std::thread watchdog([&] {
+            for (int i = 0; i < 300 && !done; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (!done && row.pipe) {
+                rescued = true;
+                reader = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
+            }
+        });
+        const auto n = f.page->clicks.size();
+        (f.form.get()->*row.handler)();
+        done = true;
+        watchdog.join();
+        if (reader >= 0)
+            ::close(reader);
+        EXPECT_FALSE(rescued) << row.file;
+        EXPECT_EQ(after(f.page->clicks, n), QStringList{row.button}) << row.file;
+    }
 }
 
 TEST(SpeechControls, HelpReplacesTheScratchFieldAndSpeaks) {

@@ -47,6 +47,20 @@ TEST(StartUp, NavigatesToThePageLoadsOptionsAndStartsTheTimers) {
     EXPECT_FALSE(f.timer(4).isActive());
 }
 
+TEST(StartUp, SwitchesSetByTheOptionsFileSayNothingBeforeTheWindowShows) {
+    FormFixture f(true, [](platform::Services &s) {
+        QFile ini(s.appFolder + "/lesemund/optionen.ini");
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write(optionsWith("AktivesFenster=0\r\nBeiText=1\r\nLesenOhne=Wahr\r\n"));
+    });
+    EXPECT_EQ(f.form->Check1->value(), 0);
+    EXPECT_EQ(f.form->Check4->value(), 1);
+    EXPECT_EQ(f.page->clicks, QStringList()) << "the page is not ready before the load ends";
+    f.showActive();
+    f.form->File1->setFocus(Qt::OtherFocusReason);
+    EXPECT_EQ(f.page->clicks, QStringList{"user1"});
+}
+
 TEST(StartUp, ReadingModeComesFromLesenOhneAlone) {
     {
         FormFixture f(true, {});

@@ -98,29 +98,32 @@ TEST(UrlReading, FailedFetchEmptiesTheFieldAndStillSpeaksTheDirective) {
 }
 
 TEST(UrlWatcher, SpeaksAChangeOnTheSecondTick) {
-    FormFixture f;
-    Form1 &w = *f.form;
-    const QString url = "http://h.example/chat.txt";
-    f.http->setResponse(url, "eins");
-    w.Furl->setText(url);
-    w.Check3->setValue(1);
-    ASSERT_TRUE(f.timer(2).isActive());
+    // A chat longer than a line field holds must compare equal all the same.
+    for (const QByteArray &first : {QByteArray("eins"), QByteArray(42'000, 'x')}) {
+        FormFixture f;
+        Form1 &w = *f.form;
+        const QString url = "http://h.example/chat.txt";
+        f.http->setResponse(url, first);
+        w.Furl->setText(url);
+        w.Check3->setValue(1);
+        ASSERT_TRUE(f.timer(2).isActive());
 
-    f.timer(2).fire(); // Text3 and the comparison field are both empty: fetch
-    EXPECT_EQ(w.Text3->text(), "eins");
-    const auto n = f.page->clicks.size();
-    f.timer(2).fire(); // different: speak
-    EXPECT_EQ(f.textFile(), QByteArray("eins\r\n"));
-    EXPECT_EQ(f.page->clicks.mid(n), QStringList{"user2"});
-    EXPECT_EQ(w.vergleichsfeld->text(), "eins");
+        f.timer(2).fire(); // Text3 and the comparison field are both empty: fetch
+        EXPECT_EQ(w.Text3->text(), QString::fromLatin1(first));
+        const auto n = f.page->clicks.size();
+        f.timer(2).fire(); // different: speak
+        EXPECT_EQ(f.textFile(), first + "\r\n");
+        EXPECT_EQ(f.page->clicks.mid(n), QStringList{"user2"});
+        EXPECT_EQ(w.vergleichsfeld->text(), QString::fromLatin1(first));
 
-    f.timer(2).fire(); // same: fetch again, nothing said
-    EXPECT_EQ(f.page->clicks.size(), n + 1);
-    f.http->setResponse(url, "eins\nzwei");
-    f.timer(2).fire(); // fetch the grown text
-    f.timer(2).fire(); // and speak it
-    EXPECT_EQ(f.textFile(), QByteArray("eins\nzwei\r\n"));
-    EXPECT_EQ(f.http->requestCount(url), 3);
+        f.timer(2).fire(); // same: fetch again, nothing said
+        EXPECT_EQ(f.page->clicks.size(), n + 1) << first.size();
+        f.http->setResponse(url, first + "\nzwei");
+        f.timer(2).fire(); // fetch the grown text
+        f.timer(2).fire(); // and speak it
+        EXPECT_EQ(f.textFile(), first + "\nzwei\r\n");
+        EXPECT_EQ(f.http->requestCount(url), 3);
+    }
 }
 
 TEST(UrlWatcher, TypedTextIsSpokenAtTheNextTickWithoutDirective) {
@@ -216,11 +219,19 @@ TEST(Chat, OpensThePageStopsSpeechAndWatchesTheText) {
     EXPECT_EQ(w.Label1->caption(), "Chat 2.") << "Check3 was on already: its handler does not run";
 }
 
-TEST(Chat, WithoutABrowserTheTextIsStillWatched) {
+TEST(Chat, WithoutABrowserOrWithAnOptionLikePageTheTextIsStillWatched) {
     FormFixture f;
     f.browser->available = false;
     f.form->chat1->click();
     EXPECT_EQ(f.form->Check3->value(), 1);
+
+    FormFixture g;
+    g.data.write("chat.ini", "[optionen]\r\nchat1=http://h.example/c1.txt\r\nchat1+=--kiosk\r\n");
+    g.form->chat1->click();
+    EXPECT_TRUE(g.browser->opened.isEmpty());
+    EXPECT_EQ(g.form->Check3->value(), 1);
+    EXPECT_EQ(g.form->Label1->caption(), QString::fromUtf8("Die Chat Adresse ist nicht gültig!"));
+    EXPECT_EQ(g.page->clicks.last(), "user1");
 }
 
 TEST(Singing, FetchesTheExampleAndLeavesTheOptionsUnchanged) {

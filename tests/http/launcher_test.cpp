@@ -94,6 +94,14 @@ TEST(ShellOpenerAndBrowserLauncher, HostileAddressIsOneArgumentAndRunsNothing) {
             expected.prepend(QStringLiteral("--new-window"));
         EXPECT_EQ(program.arguments(), expected) << c.name;
         program.expectNoCommandRan();
+
+        // An address that looks like an option is never handed over.
+        QFile::remove(program.marker(QStringLiteral("aufgezeichnet")));
+        EXPECT_FALSE(c.browser ? XdgBrowserLauncher(started).openNewWindow(QStringLiteral("--kiosk"))
+                               : XdgShellOpener(started).open(QStringLiteral("-v")))
+            << c.name;
+        program.expectNoCommandRan();
+        EXPECT_FALSE(QFileInfo::exists(program.marker(QStringLiteral("aufgezeichnet")))) << c.name;
     }
 }
 

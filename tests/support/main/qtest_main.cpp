@@ -1,12 +1,15 @@
 // Test entry for tests that build windows: a QApplication on the offscreen
-// platform, then every test.
+// platform, then every test. The windows run as on a German user's desktop,
+// whatever language the caller's session has.
 #include <QApplication>
+#include <QLocale>
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
