@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QScreen>
 #include <QStyle>
 
@@ -463,6 +464,17 @@ void Form1::Fexit_Click() { close(); }
 
 void Form1::Exitx_Click() { Fexit_Click(); }
 
+namespace {
+const char kSaveFailed[] = "Die Einstellungen konnten nicht gespeichert werden!";
+
+void showSaveFailureBox(QWidget *parent) {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Warnung"), QString::fromUtf8(kSaveFailed),
+                    QMessageBox::Ok, parent);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}
+} // namespace
+
 void Form1::Command26_Click() {
     if (Text4->text() == QStringLiteral("optionen"))
         return;
@@ -471,8 +483,16 @@ void Form1::Command26_Click() {
                  question + QString::fromUtf8(" Buchstabe J. für Ja . N. für Nein!"), true, false,
                  SpeechButton::fenster1);
     const bool yes = askSaveQuestion ? askSaveQuestion() : false;
-    if (yes)
-        formini().Command5->click();
+    if (!yes || formini().Command5_Click())
+        return;
+    // The process ends right after this: the box keeps it alive while the
+    // message is spoken, until the user has heard it and closes the box.
+    SpeakRequest(SpeechFile::Window, QString::fromUtf8(kSaveFailed), true, false,
+                 SpeechButton::fenster1);
+    if (showSaveFailure)
+        showSaveFailure();
+    else
+        showSaveFailureBox(this);
 }
 
 // ---------------------------------------------------------------------------

@@ -264,6 +264,9 @@ public:
 
     // The message box of the save question. Tests replace it.
     std::function<bool()> askSaveQuestion;
+    // The modal box that holds the program while a failed save is spoken;
+    // empty: an OK box titled "Warnung". Tests replace it.
+    std::function<void()> showSaveFailure;
     // Ends the process; tests replace it.
     std::function<void()> endProcess;
 

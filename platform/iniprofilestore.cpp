@@ -2,6 +2,7 @@
 
 #include "platform/codepage.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -10,21 +11,54 @@
 namespace lesemund::platform {
 namespace {
 
-bool readLines(const QString &file, QStringList &lines) {
+// A profile as read: its lines, and how they were written, so that a write
+// gives back the file in the form it found it.
+struct Profile {
+    QStringList lines;
+    bool mark = false;           // began with the UTF-8 mark EF BB BF
+    bool utf8 = false;           // the text after the mark is UTF-8
+    QByteArray lineEnd = "\r\n"; // the first line end met in the file
+};
+
+const QByteArray kUtf8Mark("\xEF\xBB\xBF");
+
+// CR LF, LF and a CR alone each end a line.
+bool readProfile(const QString &file, Profile &profile) {
     QFileInfo info(file);
     if (!info.isFile() || info.size() > IniProfileStore::kMaxFileSize)
         return false;
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         return false;
-    const QString text = codepage::fromAnsi(f.readAll());
-    lines = text.split(QLatin1Char('\n'));
-    for (QString &line : lines)
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-    // A file ending in a line end gives one empty piece after it: no line.
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
+    const QByteArray bytes = f.readAll();
+    profile.mark = bytes.startsWith(kUtf8Mark);
+    const QByteArray body = profile.mark ? bytes.sliced(kUtf8Mark.size()) : bytes;
+    // Behind the mark an editor wrote UTF-8; should it not be, the mark
+    // stays and the text is read as the 8-bit text it is.
+    profile.utf8 = profile.mark && codepage::isValidUtf8(body);
+    const QString text = profile.utf8 ? QString::fromUtf8(body) : codepage::fromAnsi(body);
+    const qsizetype cr = bytes.indexOf('\r');
+    const qsizetype lf = bytes.indexOf('\n');
+    if (lf >= 0 && (cr < 0 || lf < cr))
+        profile.lineEnd = "\n";
+    else if (cr >= 0 && cr + 1 < bytes.size() && bytes.at(cr + 1) == '\n')
+        profile.lineEnd = "\r\n";
+    else if (cr >= 0)
+        profile.lineEnd = "\r";
+
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c != QLatin1Char('\r') && c != QLatin1Char('\n'))
+            continue;
+        profile.lines.append(text.mid(start, i - start));
+        if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+            ++i;
+        start = i + 1;
+    }
+    // A file ending in a line end has no line after it.
+    if (start < text.size())
+        profile.lines.append(text.mid(start));
     return true;
 }
 
@@ -42,15 +76,14 @@ QString sectionOf(const QString &line) {
     return name;
 }
 
-bool keyMatches(const QString &line, const QString &key, QString *value = nullptr) {
+// The position of the equals sign when `line` holds `key`, else -1.
+qsizetype keyEnd(const QString &line, const QString &key) {
     const qsizetype eq = line.indexOf(QLatin1Char('='));
     if (eq < 0)
-        return false;
+        return -1;
     if (line.left(eq).trimmed().compare(key.trimmed(), Qt::CaseInsensitive) != 0)
-        return false;
-    if (value)
-        *value = line.mid(eq + 1);
-    return true;
+        return -1;
+    return eq;
 }
 
 QString cleanValue(QString v) {
@@ -70,24 +103,64 @@ QString flatten(QString v) {
 
 } // namespace
 
+bool writeWholeFile(const QString &file, const QByteArray &bytes) {
+    QSaveFile out(file);
+    // A folder that takes no new file still lets a writable file be
+    // rewritten where it stands, without the protection of the rename.
+    out.setDirectWriteFallback(true);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    if (out.write(bytes) != bytes.size()) {
+        out.cancelWriting();
+        return false;
+    }
+    return out.commit();
+}
+
+int removeWriteLeftovers(const QString &file) {
+    const QFileInfo target(file);
+    QDir folder = target.absoluteDir();
+    const QString prefix = target.fileName() + QLatin1Char('.');
+    int removed = 0;
+    const QStringList names = folder.entryList({prefix + QStringLiteral("??????")},
+                                               QDir::Files | QDir::CaseSensitive);
+    for (const QString &name : names) {
+        const QString tail = name.mid(prefix.size());
+        bool letters = tail.size() == 6, upperAfterFirst = false, lower = false;
+        for (qsizetype i = 0; letters && i < tail.size(); ++i) {
+            const char16_t c = tail.at(i).unicode();
+            const bool isUpper = c >= u'A' && c <= u'Z', isLower = c >= u'a' && c <= u'z';
+            letters = isUpper || isLower;
+            upperAfterFirst |= isUpper && i > 0;
+            lower |= isLower;
+        }
+        const QFileInfo leftover(folder.filePath(name));
+        if (letters && upperAfterFirst && lower && leftover.isFile() && !leftover.isSymLink() &&
+            QFile::remove(leftover.filePath()))
+            ++removed;
+    }
+    return removed;
+}
+
 int IniProfileStore::getString(const QString &section, const QString &key, QString &value,
                                int bufferSize, const QString &file) {
     value.clear();
     if (bufferSize <= 0)
         return 0;
-    QStringList lines;
-    if (!readLines(file, lines))
+    Profile profile;
+    if (!readProfile(file, profile))
         return 0;
     bool inSection = false;
-    for (const QString &line : lines) {
+    for (const QString &line : std::as_const(profile.lines)) {
         const QString s = sectionOf(line);
         if (!s.isNull()) {
             inSection = s.compare(section.trimmed(), Qt::CaseInsensitive) == 0;
             continue;
         }
-        QString raw;
-        if (inSection && keyMatches(line, key, &raw)) {
-            value = cleanValue(raw).left(bufferSize - 1);
+        if (!inSection)
+            continue;
+        if (const qsizetype eq = keyEnd(line, key); eq >= 0) {
+            value = cleanValue(line.mid(eq + 1)).left(bufferSize - 1);
             return int(value.size());
         }
     }
@@ -96,10 +169,11 @@ int IniProfileStore::getString(const QString &section, const QString &key, QStri
 
 bool IniProfileStore::writeString(const QString &section, const QString &key, const QString &value,
                                   const QString &file) {
-    QStringList lines;
-    if (QFileInfo::exists(file) && !readLines(file, lines))
+    Profile profile;
+    if (QFileInfo::exists(file) && !readProfile(file, profile))
         return false; // not a profile we may rewrite (a folder, a huge file)
-    const QString newLine = key.trimmed() + QLatin1Char('=') + flatten(value);
+    QStringList &lines = profile.lines;
+    const QString newValue = flatten(value);
 
     qsizetype sectionStart = -1; // index of the header line
     qsizetype lastInSection = -1; // last non-blank line of the section
@@ -117,8 +191,9 @@ bool IniProfileStore::writeString(const QString &section, const QString &key, co
         }
         if (!inSection)
             continue;
-        if (keyMatches(lines[i], key)) {
-            lines[i] = newLine;
+        if (const qsizetype eq = keyEnd(lines[i], key); eq >= 0) {
+            // The key keeps its spelling and its place; only the value changes.
+            lines[i] = lines[i].left(eq).trimmed() + QLatin1Char('=') + newValue;
             replaced = true;
             break;
         }
@@ -126,6 +201,7 @@ bool IniProfileStore::writeString(const QString &section, const QString &key, co
             lastInSection = i;
     }
     if (!replaced) {
+        const QString newLine = key.trimmed() + QLatin1Char('=') + newValue;
         if (sectionStart < 0) {
             lines.append(QLatin1Char('[') + section.trimmed() + QLatin1Char(']'));
             lines.append(newLine);
@@ -134,16 +210,12 @@ bool IniProfileStore::writeString(const QString &section, const QString &key, co
         }
     }
 
-    QByteArray bytes;
-    for (const QString &line : lines) {
-        bytes += codepage::toAnsi(line);
-        bytes += "\r\n";
+    QByteArray bytes = profile.mark ? kUtf8Mark : QByteArray();
+    for (const QString &line : std::as_const(lines)) {
+        bytes += profile.utf8 ? line.toUtf8() : codepage::toAnsi(line);
+        bytes += profile.lineEnd;
     }
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    out.write(bytes);
-    return out.commit();
+    return writeWholeFile(file, bytes);
 }
 
 } // namespace lesemund::platform

@@ -1,7 +1,9 @@
 #pragma once
 // Private-profile (INI) access in the shape of the profile functions the
 // settings windows wrap: every path, section, key and value crosses it as
-// text; the file itself holds 8-bit Windows-1252 text with CR LF line ends.
+// text; the file itself holds 8-bit Windows-1252 text with CR LF line ends
+// (or, as written by some editors, UTF-8 after a byte-order mark, and other
+// line ends).
 #include <QString>
 
 namespace lesemund::platform {
@@ -16,8 +18,9 @@ public:
     virtual int getString(const QString &section, const QString &key, QString &value,
                           int bufferSize, const QString &file) = 0;
 
-    // Replaces the key's value in place, or appends the key at the end of
-    // its section, creating section and file where they are missing.
+    // Replaces the key's value in place, keeping the key's spelling, or
+    // appends the key at the end of its section, creating section and file
+    // where they are missing.
     // Returns false when the file could not be written.
     virtual bool writeString(const QString &section, const QString &key, const QString &value,
                              const QString &file) = 0;

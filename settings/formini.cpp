@@ -2,9 +2,9 @@
 
 #include "app/form1.h"
 #include "platform/codepage.h"
+#include "platform/iniprofilestore.h"
 #include "settings/inivalues.h"
 
-#include <QSaveFile>
 #include <QVBoxLayout>
 
 namespace lesemund {
@@ -96,7 +96,13 @@ Formini::Formini(Form1 &main, const platform::Services &services, QWidget *paren
     Form_Load();
 }
 
-void Formini::Form_Load() { path_ = services_.appFolder + QStringLiteral("/lesemund/optionen.ini"); }
+void Formini::Form_Load() {
+    path_ = services_.appFolder + QStringLiteral("/lesemund/optionen.ini");
+    // A program ended between writing a settings file's new copy and putting
+    // it in place leaves the copy beside the file; it is of no further use.
+    platform::removeWriteLeftovers(path_);
+    platform::removeWriteLeftovers(services_.appFolder + QStringLiteral("/lesemund/chat.ini"));
+}
 
 void Formini::Command9_Click() {
     if (!services_.profiles)
@@ -116,12 +122,13 @@ void Formini::Command9_Click() {
     main_.lesemund1->setText(read("stimme"));
 }
 
-void Formini::Command5_Click() {
+bool Formini::Command5_Click() {
     if (!services_.profiles)
-        return;
+        return false;
     auto &store = *services_.profiles;
+    bool written = true;
     auto write = [&](const char *key, const QString &value) {
-        WriteIniValue(store, path_, kSection, QString::fromLatin1(key), value);
+        written &= WriteIniValue(store, path_, kSection, QString::fromLatin1(key), value);
     };
     write("AktivesFenster", QString::number(main_.Check1->value()));
     write("AktiverButton", QString::number(main_.Check2->value()));
@@ -130,19 +137,14 @@ void Formini::Command5_Click() {
     write("URLAdessenfeld", main_.Furl->text());
     write("LesenOhne", main_.Option1[1]->isChecked() ? QStringLiteral("Wahr") : QStringLiteral("Falsch"));
     write("LesenOhne1", main_.Option1[0]->isChecked() ? QStringLiteral("Wahr") : QStringLiteral("Falsch"));
+    return written;
 }
 
 void Formini::Command6_Click() {
     QByteArray bytes;
     for (int i = 0; i < List1->count(); ++i)
         bytes += codepage::toAnsi(List1->item(i)->text()) + "\r\n";
-    {
-        QSaveFile out(path_);
-        if (out.open(QIODevice::WriteOnly)) {
-            out.write(bytes);
-            out.commit();
-        }
-    }
+    platform::writeWholeFile(path_, bytes);
     Command9_Click();
     Command5_Click();
 }

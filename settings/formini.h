@@ -26,7 +26,7 @@ public:
 
     void Form_Load();
     void Command9_Click();
-    void Command5_Click();
+    bool Command5_Click(); // true when every value reached the file
     void Command6_Click();
     bool URLspeichern_Click(); // true when the address was written
     void Command8_Click();

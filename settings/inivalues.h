@@ -5,7 +5,7 @@
 namespace lesemund {
 namespace platform { class ProfileStore; }
 
-// Writes the value; the result is ignored by every caller, but reported.
+// Writes the value; false when the file could not be written.
 bool WriteIniValue(platform::ProfileStore &store, const QString &file, const QString &section,
                    const QString &key, const QString &value);
 

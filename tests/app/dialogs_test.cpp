@@ -3,6 +3,8 @@
 #include "app/questionbox.h"
 #include "support/formfixture.h"
 
+#include <QDir>
+#include <QFile>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
@@ -46,6 +48,31 @@ TEST(QuestionBox, ClosingWithTheRealBoxSavesOnJ) {
     answerNextBox(Qt::Key_J);
     f.form->close();
     EXPECT_TRUE(f.data.read("optionen.ini").contains("BeiTextURL=1"));
+    EXPECT_EQ(f.processEnds, 1);
+}
+
+TEST(QuestionBox, AFailedSaveKeepsAWarningOpenUntilOk) {
+    FormFixture f;
+    f.form->askSaveQuestion = [&] { return QuestionBox::ask(f.form.get()); };
+    f.timer(4).fire();
+    f.form->Check3->setValue(1);
+    QFile::remove(f.data.path("optionen.ini"));
+    QDir().mkpath(f.data.path("optionen.ini"));
+    QString title, text;
+    QTimer::singleShot(50, [&] {
+        QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_J);
+        QTimer::singleShot(50, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            title = box->windowTitle();
+            text = box->text();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+    });
+    f.form->close();
+    EXPECT_EQ(title, "Warnung");
+    EXPECT_EQ(text, "Die Einstellungen konnten nicht gespeichert werden!");
     EXPECT_EQ(f.processEnds, 1);
 }
 

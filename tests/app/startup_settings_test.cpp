@@ -4,6 +4,7 @@
 #include "settings/formini.h"
 #include "support/formfixture.h"
 
+#include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -110,6 +111,20 @@ TEST(StartUp, OptionsAppliedThroughTheSwitchHandlers) {
     EXPECT_EQ(w.lesemund1->text(), "#voice=q#");
 }
 
+TEST(StartUp, CopiesLeftByAnInterruptedSaveAreRemoved) {
+    const QStringList kept = {"optionen.ini.Sicher", "optionen.ini.backup", "optionen.ini.zaNOaJx"};
+    FormFixture f(true, [&](platform::Services &s) {
+        for (const QString &name : kept + QStringList{"optionen.ini.pJGXCw", "chat.ini.AwjBOe"}) {
+            QFile out(s.dataFolder() + "/" + name);
+            out.open(QIODevice::WriteOnly);
+            out.write("[optionen]\r\n");
+        }
+    });
+    QStringList left = QDir(f.data.dataFolder()).entryList({"*.ini.*"}, QDir::Files, QDir::Unsorted);
+    left.sort();
+    EXPECT_EQ(left, kept);
+}
+
 TEST(OptionsWindow, SaveAndLoadRoundTrip) {
     FormFixture f;
     Form1 &w = *f.form;
@@ -178,6 +193,7 @@ TEST(Shutdown, ChangedOptionsAskAndYesSaves) {
     f.timer(4).fire();
     f.form->Check3->setValue(1);
     f.answerYes = true;
+    f.form->showSaveFailure = [] { ADD_FAILURE() << "the save worked"; };
     f.form->close();
     EXPECT_EQ(f.questionsAsked, 1);
     EXPECT_EQ(f.processEnds, 1);
@@ -185,6 +201,31 @@ TEST(Shutdown, ChangedOptionsAskAndYesSaves) {
                                          "werden? Buchstabe J. f\xFCr Ja . N. f\xFCr Nein!"));
     EXPECT_EQ(f.page->clicks.last(), "fenster1");
     EXPECT_TRUE(f.data.read("optionen.ini").contains("BeiTextURL=1\r\n"));
+}
+
+TEST(Shutdown, ASaveThatCannotWriteIsSpokenWhileABoxHoldsTheEnd) {
+    FormFixture f;
+    f.timer(4).fire();
+    // A folder in the file's place: not even root can write the file.
+    QFile::remove(f.data.path("optionen.ini"));
+    ASSERT_TRUE(QDir().mkpath(f.data.path("optionen.ini")));
+    f.form->Check3->setValue(1);
+    f.answerYes = true;
+    QByteArray spoken;
+    QString click;
+    int shown = 0, endsBefore = -1;
+    f.form->showSaveFailure = [&] {
+        ++shown;
+        spoken = f.windowFile();
+        click = f.page->clicks.last();
+        endsBefore = f.processEnds;
+    };
+    f.form->close();
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(spoken, QByteArray("#voice=name:qvx.de.tonra#Die Einstellungen konnten nicht gespeichert werden!"));
+    EXPECT_EQ(click, "fenster1");
+    EXPECT_EQ(endsBefore, 0);
+    EXPECT_EQ(f.processEnds, 1);
 }
 
 TEST(Shutdown, NoDoesNotSaveAndTheMarkerIsComparedExactly) {

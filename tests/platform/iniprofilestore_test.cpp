@@ -1,8 +1,13 @@
 #include "platform/iniprofilestore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using lesemund::platform::IniProfileStore;
 
@@ -36,7 +41,45 @@ TEST_F(Ini, NamesMatchWithoutRegardToCase) {
     put("[Optionen]\r\nAktivesFenster=1\r\n");
     EXPECT_EQ(get("optionen", "AKTIVESFENSTER"), "1");
     store.writeString("OPTIONEN", "aktivesfenster", "0", file);
-    EXPECT_EQ(bytes(), QByteArray("[Optionen]\r\naktivesfenster=0\r\n"));
+    EXPECT_EQ(bytes(), QByteArray("[Optionen]\r\nAktivesFenster=0\r\n"));
+}
+
+// Files as editors leave them: the key keeps its spelling, a UTF-8 mark and
+// the line ends stay, and the values go back into the section found.
+TEST_F(Ini, RewriteKeepsTheFormOfTheFile) {
+    struct Row {
+        const char *what;
+        QByteArray in, out;
+        QString stimme = "#v#";
+    };
+    const Row rows[] = {
+        {"key in capitals",
+         "[Optionen]\r\nAKTIVESFENSTER=1\r\n stimme = #v#\r\n\r\n[x]\r\nBeiText=7\r\n",
+         "[Optionen]\r\nAKTIVESFENSTER=0\r\n stimme = #v#\r\nBeiText=1\r\n\r\n[x]\r\nBeiText=7\r\n"},
+        {"UTF-8 mark",
+         "\xEF\xBB\xBF[optionen]\r\nAktivesFenster=1\r\nstimme=#v#\xC3\xBC\r\n",
+         "\xEF\xBB\xBF[optionen]\r\nAktivesFenster=0\r\nstimme=#v#\xC3\xBC\r\nBeiText=1\r\n",
+         QString::fromUtf8("#v#ü")},
+        {"UTF-8 mark before 8-bit text",
+         "\xEF\xBB\xBF[optionen]\r\nAktivesFenster=1\r\nstimme=#v#\xFC\r\n",
+         "\xEF\xBB\xBF[optionen]\r\nAktivesFenster=0\r\nstimme=#v#\xFC\r\nBeiText=1\r\n",
+         QString::fromUtf8("#v#ü")},
+        {"CR alone",
+         "[optionen]\rAktivesFenster=1\rstimme=#v#\r",
+         "[optionen]\rAktivesFenster=0\rstimme=#v#\rBeiText=1\r"},
+        {"LF, mark, no last line end",
+         "\xEF\xBB\xBF[optionen]\nAktivesFenster = 1\nstimme=#v#",
+         "\xEF\xBB\xBF[optionen]\nAktivesFenster=0\nstimme=#v#\nBeiText=1\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        put(row.in);
+        EXPECT_EQ(get("optionen", "AktivesFenster"), "1");
+        EXPECT_EQ(get("optionen", "stimme"), row.stimme);
+        EXPECT_TRUE(store.writeString("optionen", "AktivesFenster", "0", file));
+        EXPECT_TRUE(store.writeString("optionen", "BeiText", "1", file));
+        EXPECT_EQ(bytes(), row.out);
+    }
 }
 
 TEST_F(Ini, MissingFileSectionOrKeyReadsEmpty) {
@@ -97,6 +140,36 @@ TEST_F(Ini, AFolderOrAMissingFolderIsNotAFile) {
     EXPECT_EQ(store.getString("a", "b", v, 150, folder), 0);
     EXPECT_FALSE(store.writeString("a", "b", "c", folder));
     EXPECT_FALSE(store.writeString("a", "b", "c", dir.path() + "/fehlt/x.ini"));
+}
+
+// A folder that takes no new file, holding an options file that may be
+// written: the file is rewritten where it stands. Root may create files
+// anywhere, so the write runs in a child process without root's rights.
+TEST_F(Ini, AWritableFileInAClosedFolderIsRewrittenInPlace) {
+    const QString folder = dir.path() + "/zu";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    file = folder + "/optionen.ini";
+    put("[optionen]\r\nAktivesFenster=1\r\n");
+    const auto mode = [](const QString &path, mode_t m) { ASSERT_EQ(chmod(QFile::encodeName(path), m), 0); };
+    mode(dir.path(), 0755);
+    mode(file, 0666);
+    mode(folder, 0555);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
+        _exit(store.writeString("optionen", "AktivesFenster", "0", file) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    mode(folder, 0755);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2)
+        GTEST_SKIP() << "root's rights could not be given up";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(bytes(), QByteArray("[optionen]\r\nAktivesFenster=0\r\n"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"optionen.ini"});
 }
 
 TEST_F(Ini, LineEndsInsideAValueCannotSplitTheFile) {
