@@ -162,16 +162,20 @@ void ScratchField::keyPressEvent(QKeyEvent *event) {
     // them, so that no key stops on it or takes it for a character.
     const bool select = event->matches(QKeySequence::SelectNextChar) ||
                         event->matches(QKeySequence::SelectPreviousChar);
-    const bool right = select ? event->matches(QKeySequence::SelectNextChar)
-                              : event->matches(QKeySequence::MoveToNextChar);
-    const bool left = select ? event->matches(QKeySequence::SelectPreviousChar)
-                             : event->matches(QKeySequence::MoveToPreviousChar);
+    // (An arrow key that only gives up a selection moves nothing.)
+    const bool step = select || !cursor.hasSelection();
+    const bool right = step && (select ? event->matches(QKeySequence::SelectNextChar)
+                                       : event->matches(QKeySequence::MoveToNextChar));
+    const bool left = step && (select ? event->matches(QKeySequence::SelectPreviousChar)
+                                      : event->matches(QKeySequence::MoveToPreviousChar));
     const bool erase = editable && !cursor.hasSelection();
     const bool backspace = erase && event->key() == Qt::Key_Backspace &&
                            !(event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier));
     const bool del = erase && event->matches(QKeySequence::Delete);
     const auto anchor = select ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor;
-    const auto seamAhead = [](const QTextCursor &c) { return c.atBlockEnd() && continuesLine(c.block().next()); };
+    const auto seamAhead = [](const QTextCursor &c) {
+        return c.atBlockEnd() && continuesLine(c.block().next());
+    };
     if ((right || del) && seamAhead(cursor)) {
         cursor.setPosition(cursor.position() + 1, anchor);
         setTextCursor(cursor);

@@ -255,7 +255,10 @@ void benchStartUp(bench::Table &table, const QString &program) {
 } // namespace
 
 int main(int argc, char **argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Offscreen unless a platform is asked for (an X server with a screen
+    // reader's bus, say).
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QString program = QCoreApplication::applicationDirPath() + "/tastvolk-lesemund";
     bench::Table table;

@@ -295,13 +295,21 @@ TEST(ScratchField, ALongLineReadsBackAsSetAndAsEditedAtTheSeams) {
     expected.insert(within - 1, "\r\n");
     EXPECT_EQ(field.text(), expected);
     // The seam is one place for the arrow keys: from the end of the first
-    // piece one Right and one Backspace take the first digit of the next.
+    // piece one Right and one Backspace take the first digit of the next,
+    // from the start of the next one Left goes before the last of the first.
     const int end = field.document()->findBlockByNumber(0).length() - 1;
     cursor.setPosition(end);
     field.setTextCursor(cursor);
     QTest::keyClick(&field, Qt::Key_Right);
     QTest::keyClick(&field, Qt::Key_Backspace);
     expected.remove(end, 1);
+    EXPECT_EQ(field.text(), expected);
+    const int start = field.document()->findBlockByNumber(1).position();
+    cursor.setPosition(start);
+    field.setTextCursor(cursor);
+    QTest::keyClick(&field, Qt::Key_Left);
+    QTest::keyClicks(&field, "x");
+    expected.insert(start - 2, "x");
     EXPECT_EQ(field.text(), expected);
     // A copy holds the line as it reads, too.
     field.selectAll();
