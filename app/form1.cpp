@@ -41,30 +41,6 @@ void AnnouncementLabel::setCaption(const QString &text) {
     emit captionAssigned();
 }
 
-ScratchField::ScratchField(QWidget *parent) : QPlainTextEdit(parent) {
-    connect(this, &QPlainTextEdit::textChanged, this, [this] {
-        if (!setting_)
-            edited_ = true;
-    });
-}
-
-QString ScratchField::text() const {
-    if (!edited_)
-        return raw_;
-    QString t = toPlainText();
-    t.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
-    t.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    return t;
-}
-
-void ScratchField::setText(const QString &text) {
-    setting_ = true;
-    raw_ = text;
-    setPlainText(text);
-    edited_ = false;
-    setting_ = false;
-}
-
 void FileListBox::keyPressEvent(QKeyEvent *event) {
     const bool arrow = event->key() == Qt::Key_Down || event->key() == Qt::Key_Up;
     if (arrow && count() > 0 && selectedItems().isEmpty() && event->modifiers() == Qt::NoModifier) {

@@ -4,6 +4,7 @@
 // handlers are grouped by subsystem: app/ (start-up, shutdown, keys, menu),
 // app/form1_speech.cpp (the speech channel), guidance/ (focus
 // announcements, switches, watchers), texttools/, documents/, web/.
+#include "app/scratchfield.h"
 #include "platform/services.h"
 #include "platform/timer.h"
 
@@ -52,22 +53,6 @@ public:
     QString caption() const { return text(); }
 signals:
     void captionAssigned();
-};
-
-// The scratch field. Its text keeps every character as it was set, CR LF
-// and lone CRs included; once the user edits it, its line breaks read as
-// CR LF, as a multi-line text box gives them.
-class ScratchField : public QPlainTextEdit {
-    Q_OBJECT
-public:
-    explicit ScratchField(QWidget *parent = nullptr);
-    QString text() const;
-    void setText(const QString &text);
-
-private:
-    QString raw_;
-    bool edited_ = false;
-    bool setting_ = false;
 };
 
 // A text box that is never shown: it keeps a text of any length for the

@@ -2,7 +2,10 @@
 #include "platform/codepage.h"
 #include "support/formfixture.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QTest>
+#include <QTextBlock>
 #include <gtest/gtest.h>
 
 using namespace lesemund;
@@ -274,6 +277,67 @@ TEST(ScratchField, EnterSpeaksAndKeepsTheLineBreakDeleteEmptiesTheField) {
     QTest::keyClick(w.Text3, Qt::Key_Home);
     QTest::keyClick(w.Text3, Qt::Key_Delete);
     EXPECT_EQ(w.Text3->text(), "");
+}
+
+// A line too long to lay out at once is shown in pieces; the text still
+// reads back character for character, as set and as edited at the seams.
+TEST(ScratchField, ALongLineReadsBackAsSetAndAsEditedAtTheSeams) {
+    FormFixture f;
+    f.showActive();
+    ScratchField &field = *f.form->Text3;
+    QString digits;
+    for (int i = 0; digits.size() < 2 * ScratchField::kParagraphLength + 100; ++i)
+        digits += QChar(u'0' + i % 10);
+    const QString words = QString("Wort und Satz ").repeated(700);
+    const QString text = digits + "\r" + words + "\r\nEnde";
+    field.setText(text);
+    f.form->Command15->click();
+    EXPECT_EQ(f.textFile(), text.toLatin1());
+    ASSERT_GT(field.document()->blockCount(), 3) << "the long lines are not cut";
+
+    field.setFocus(Qt::OtherFocusReason);
+    QTextCursor cursor = field.textCursor();
+    cursor.movePosition(QTextCursor::End);
+    field.setTextCursor(cursor);
+    QTest::keyClicks(&field, "!");
+    QString expected = digits + "\r\n" + words + "\r\nEnde!";
+    EXPECT_EQ(field.text(), expected);
+
+    // Backspace at the start of the second piece takes the digit before it.
+    const int seam = field.document()->findBlockByNumber(1).position();
+    cursor.setPosition(seam);
+    field.setTextCursor(cursor);
+    QTest::keyClick(&field, Qt::Key_Backspace);
+    expected.remove(seam - 2, 1);
+    EXPECT_EQ(field.text(), expected);
+    // Enter within a piece breaks the line there and nowhere else.
+    const int within = field.document()->findBlockByNumber(1).position() + 10;
+    cursor.setPosition(within);
+    field.setTextCursor(cursor);
+    QTest::keyClick(&field, Qt::Key_Return);
+    expected.insert(within - 1, "\r\n");
+    EXPECT_EQ(field.text(), expected);
+    // The seam is one place for the arrow keys: from the end of the first
+    // piece one Right and one Backspace take the first digit of the next,
+    // from the start of the next one Left goes before the last of the first.
+    const int end = field.document()->findBlockByNumber(0).length() - 1;
+    cursor.setPosition(end);
+    field.setTextCursor(cursor);
+    QTest::keyClick(&field, Qt::Key_Right);
+    QTest::keyClick(&field, Qt::Key_Backspace);
+    expected.remove(end, 1);
+    EXPECT_EQ(field.text(), expected);
+    const int start = field.document()->findBlockByNumber(1).position();
+    cursor.setPosition(start);
+    field.setTextCursor(cursor);
+    QTest::keyClick(&field, Qt::Key_Left);
+    QTest::keyClicks(&field, "x");
+    expected.insert(start - 2, "x");
+    EXPECT_EQ(field.text(), expected);
+    // A copy holds the line as it reads, too.
+    field.selectAll();
+    field.copy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString(expected).replace("\r\n", "\n"));
 }
 
 TEST(FocusAnnouncements, ArrowKeysInTheOptionPairAnnounceTheNewMode) {
