@@ -250,6 +250,19 @@ TEST(WindowKeys, EnterAndKeypadEnterPressTheFocusedButtonOnce) {
     EXPECT_EQ(f.processEnds, 1);
 }
 
+TEST(Layout, FrameBordersRunAlongTheirTopAndCaptionsShowWhole) {
+    FormFixture f;
+    Form1 &w = *f.form;
+    for (QGroupBox *frame : {w.Frame3, w.Frame4, w.Frame5, w.Frame6}) {
+        const QImage image = frame->grab().toImage();
+        EXPECT_EQ(image.pixelColor(image.width() - 4, 0), QColor(0x40, 0x40, 0x40))
+            << frame->objectName().toStdString();
+    }
+    for (QAbstractButton *box : std::initializer_list<QAbstractButton *>{
+             w.Check1, w.Check2, w.Check3, w.Check4, w.Option1[0], w.Option1[1]})
+        EXPECT_LE(box->sizeHint().width(), box->width()) << box->objectName().toStdString();
+}
+
 TEST(WindowKeys, F1InTheScratchFieldHelpsThenAnnounces) {
     FormFixture f;
     f.showActive();
