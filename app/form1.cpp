@@ -164,13 +164,12 @@ void Form1::buildControls() {
     pal.setColor(QPalette::Window, QColor(int(kGrey & 0xFF), int((kGrey >> 8) & 0xFF), int(kGrey >> 16)));
     client->setPalette(pal);
 
-    // The border runs along the frame's top edge, the caption standing on it
-    // and breaking the line, so that nothing placed below the caption is
-    // crossed by it.
+    // The border runs along the frame's top edge with the caption just inside
+    // it, so that the line crosses none of the controls placed in the frame.
     const QString frameStyle = QStringLiteral(
         "QGroupBox { border: 1px solid #404040; margin-top: 0px; padding-top: 0px; }"
         "QGroupBox::title { color: #0000FF; subcontrol-origin: border; subcontrol-position: top left;"
-        " left: 6px; padding: 0px 2px; background-color: palette(window); }");
+        " left: 6px; padding: 1px 2px; }");
     auto frame = [&](const char *name, const QString &caption, int l, int t, int w, int h) {
         auto *g = place<QGroupBox>(client, name, l, t, w, h);
         g->setTitle(caption);
