@@ -523,8 +523,10 @@ class Program:
                    LANG="C.UTF-8")
         # No session bus of the caller's: the program sees only what the
         # suite gives it.
+        # nor the caller's language settings (LANG alone decides).
         for name in ("QT_ACCESSIBILITY", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON",
-                     "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS"):
+                     "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "LANGUAGE",
+                     *[k for k in env if k.startswith("LC_")]):
             env.pop(name, None)
         env.update(self.extra_env)
         self.started = time.monotonic()
