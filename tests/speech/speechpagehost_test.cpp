@@ -364,28 +364,6 @@ TEST_F(SpeechPageHostTest, ClicksReturnAtOnceAndDestroyingWhileSpeakingOrPausedI
     }
 }
 
-TEST(SpeechPageSound, WithoutASoundServerTheSpeechGoesNowhere) {
-    const QByteArray saved = qgetenv("PULSE_SERVER");
-    const bool hadServer = qEnvironmentVariableIsSet("PULSE_SERVER");
-    qputenv("PULSE_SERVER", "unix:/nonexistent/lesemund-test/native");
-    {
-        TempDataFolder folder;
-        folder.write("sp", speechPage(R"(data-output="sound")"));
-        folder.write("text.txt", "Hallo");
-        SpeechPageHost host;
-        host.navigate(folder.path("sp"));
-        ASSERT_TRUE(host.isLoaded());
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_TRUE(host.clickButton("user1"));
-        EXPECT_TRUE(host.clickButton("user2"));
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 50ms);
-        EXPECT_TRUE(host.engine()->waitUntilIdle(5s));
-        EXPECT_TRUE(host.clickButton("Nochmal"));
-        EXPECT_TRUE(host.engine()->waitUntilIdle(5s));
-    }
-    hadServer ? qputenv("PULSE_SERVER", saved) : qunsetenv("PULSE_SERVER");
-}
-
 // espeak-ng is loaded once per process, so this runs in a fresh one.
 TEST(SpeechPageDeathTest, MissingVoiceDataLeavesTheProgramRunningAndSilent) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
