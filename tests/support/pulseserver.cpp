@@ -7,6 +7,8 @@
 
 #include <pulse/context.h>
 #include <pulse/introspect.h>
+#include <pulse/rtclock.h>
+#include <pulse/timeval.h>
 #include <pulse/error.h>
 #include <pulse/stream.h>
 #include <pulse/thread-mainloop.h>
@@ -241,7 +243,31 @@ void MonitorRecorder::placeLocked(std::size_t first, std::size_t frames, std::in
     std::int64_t earliest = start;
     for (const Anchor &a : recent_)
         earliest = std::min(earliest, a.nanos);
-    anchors_.push_back({first, earliest + static_cast<std::int64_t>(first) * 1000000000LL / rate_});
+    // The sink renders ahead of playing by up to its latency; a frame is
+    // played that much after the earliest it could be rendered.
+    anchors_.push_back({first, earliest + sinkLatencyNanos_ + static_cast<std::int64_t>(first) * 1000000000LL / rate_});
+}
+
+void MonitorRecorder::askSinkLatency(pa_mainloop_api *, pa_time_event *event, const struct timeval *, void *self) {
+    auto *recorder = static_cast<MonitorRecorder *>(self);
+    pa_operation *op = pa_context_get_sink_info_by_name(
+        recorder->context_, recorder->sinkName_.constData(),
+        [](pa_context *, const pa_sink_info *info, int eol, void *self) {
+            auto *r = static_cast<MonitorRecorder *>(self);
+            if (eol == 0 && info) {
+                std::lock_guard lock(r->m_);
+                r->sinkLatencyNanos_ = static_cast<std::int64_t>(info->configured_latency) * 1000;
+            }
+        },
+        recorder);
+    if (op)
+        pa_operation_unref(op);
+    // Asked again every quarter second: the latency follows the streams.
+    const pa_usec_t next = pa_rtclock_now() + 250 * PA_USEC_PER_MSEC;
+    if (event)
+        pa_context_rttime_restart(recorder->context_, event, next);
+    else
+        pa_context_rttime_new(recorder->context_, next, &MonitorRecorder::askSinkLatency, recorder);
 }
 
 bool MonitorRecorder::start(const QByteArray &address, const QByteArray &monitor, QString *error) {
@@ -314,6 +340,8 @@ bool MonitorRecorder::start(const QByteArray &address, const QByteArray &monitor
             if (op)
                 pa_operation_unref(op);
         }
+        sinkName_ = sink;
+        askSinkLatency(nullptr, nullptr, nullptr, this);
     }
     pa_threaded_mainloop_unlock(loop_);
     if (!ok)
@@ -440,6 +468,17 @@ std::chrono::milliseconds MonitorRecorder::audibleTime(const std::vector<int16_t
             ++windows;
     }
     return std::chrono::milliseconds(windows * 10);
+}
+
+std::vector<int> MonitorRecorder::envelope(Clock::time_point from, int count) const {
+    std::lock_guard lock(m_);
+    std::vector<int> result;
+    const std::size_t step = static_cast<std::size_t>(rate_) / 1000;
+    std::size_t i = rangeLocked(from, Clock::time_point::max()).first;
+    for (int n = 0; n < count && i + step <= levels_.size(); ++n, i += step)
+        result.push_back(*std::max_element(levels_.begin() + static_cast<std::ptrdiff_t>(i),
+                                           levels_.begin() + static_cast<std::ptrdiff_t>(i + step)));
+    return result;
 }
 
 bool MonitorRecorder::waitRecorded(Clock::time_point until, std::chrono::milliseconds timeout) const {

@@ -8,8 +8,9 @@
 // test program dies.
 //
 // MonitorRecorder records the null sink's monitor: the level of every frame
-// the server played and, for each, the moment the server rendered it
-// (steady clock), so that a test can ask when the speech became audible or
+// the server played and, for each, the moment it was played (steady clock):
+// the earliest moment the server could have rendered it, plus the latency
+// the sink renders ahead. A test asks when the speech became audible or
 // went silent.
 #include <QByteArray>
 #include <QString>
@@ -26,6 +27,8 @@
 struct pa_threaded_mainloop;
 struct pa_context;
 struct pa_stream;
+struct pa_mainloop_api;
+struct pa_time_event;
 
 namespace lesemund::testing {
 
@@ -101,6 +104,9 @@ public:
     // The same measure for PCM at `rate`.
     static std::chrono::milliseconds audibleTime(const std::vector<int16_t> &pcm, int rate,
                                                  int threshold = kAudible);
+    // The loudest frame of each millisecond from `from` on, `count` of them
+    // at most (fewer when not recorded yet).
+    std::vector<int> envelope(Clock::time_point from, int count) const;
     // Waits until frames played up to `until` are recorded.
     bool waitRecorded(Clock::time_point until, std::chrono::milliseconds timeout) const;
 
@@ -108,6 +114,7 @@ private:
     static void streamRead(pa_stream *stream, std::size_t bytes, void *self);
     static void contextChanged(pa_context *context, void *self);
     static void streamChanged(pa_stream *stream, void *self);
+    static void askSinkLatency(pa_mainloop_api *, pa_time_event *event, const struct timeval *, void *self);
     // Index range of frames played in [from, to).
     std::pair<std::size_t, std::size_t> rangeLocked(Clock::time_point from, Clock::time_point to) const;
     Clock::time_point timeOfLocked(std::size_t frame) const;
@@ -120,7 +127,7 @@ private:
 
     mutable std::mutex m_;
     std::vector<int16_t> levels_;     // the loudest channel of each frame
-    // When frame `first` of a fragment was rendered, in steady-clock
+    // When frame `first` of a fragment was played, in steady-clock
     // nanoseconds; frames after it follow at the sample rate.
     struct Anchor {
         std::size_t first;
@@ -130,6 +137,8 @@ private:
     std::deque<Anchor> recent_;       // the last two seconds' fragments, by their frame 0
 
     bool failed_ = false;
+    QByteArray sinkName_;
+    std::int64_t sinkLatencyNanos_ = 0;
 };
 
 } // namespace lesemund::testing
