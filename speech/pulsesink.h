@@ -31,7 +31,7 @@ public:
     ~PulseSink() override;
 
     // Connects to the server named by the environment (PULSE_SERVER) or the
-    // session's, waiting at most about a second for it. Never starts one.
+    // session's, waiting at most a second and a half for it. Never starts one.
     bool open(int sampleRate) override;
     bool isOpen() const override;
     void close() override;

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -157,4 +159,20 @@ TEST_F(SpeechSoundTest, HeardAfterTheServerRestartedAndWhenItCameAfterTheProgram
     EXPECT_TRUE(recorder.waitAudible(t, 3s)) << "the announcement made before the server came was lost";
     ASSERT_TRUE(idle());
     EXPECT_GT(recorder.audibleTime(t, silentNow()), shortTime / 2);
+}
+
+// espeak-ng is loaded once per process, so this runs in a fresh one: loading
+// it and speaking makes one stream on the server, the program's own.
+TEST_F(SpeechSoundTest, EspeakNgOpensNoStreamOfItsOwn) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            load();
+            const Clock::time_point t = click("user1", kShort);
+            const bool heard = recorder.waitAudible(t, 3s).has_value() && idle();
+            std::this_thread::sleep_for(100ms);
+            std::fprintf(stderr, "heard %d, streams %d\n", int(heard), recorder.streamsMade());
+            std::exit(heard && recorder.streamsMade() == 1 ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
 }

@@ -11,6 +11,7 @@
 #include <pulse/timeval.h>
 #include <pulse/error.h>
 #include <pulse/stream.h>
+#include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
 
 #include <algorithm>
@@ -248,6 +249,20 @@ void MonitorRecorder::placeLocked(std::size_t first, std::size_t frames, std::in
     anchors_.push_back({first, earliest + sinkLatencyNanos_ + static_cast<std::int64_t>(first) * 1000000000LL / rate_});
 }
 
+void MonitorRecorder::serverChanged(pa_context *, pa_subscription_event_type event, std::uint32_t, void *self) {
+    auto *recorder = static_cast<MonitorRecorder *>(self);
+    if ((event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK_INPUT
+        && (event & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_NEW) {
+        std::lock_guard lock(recorder->m_);
+        ++recorder->streamsMade_;
+    }
+}
+
+int MonitorRecorder::streamsMade() const {
+    std::lock_guard lock(m_);
+    return streamsMade_;
+}
+
 void MonitorRecorder::askSinkLatency(pa_mainloop_api *, pa_time_event *event, const struct timeval *, void *self) {
     auto *recorder = static_cast<MonitorRecorder *>(self);
     pa_operation *op = pa_context_get_sink_info_by_name(
@@ -277,6 +292,7 @@ bool MonitorRecorder::start(const QByteArray &address, const QByteArray &monitor
         levels_.clear();
         anchors_.clear();
         recent_.clear();
+        streamsMade_ = 0;
         failed_ = false;
     }
     const auto fail = [&](const char *what) {
@@ -342,6 +358,9 @@ bool MonitorRecorder::start(const QByteArray &address, const QByteArray &monitor
         }
         sinkName_ = sink;
         askSinkLatency(nullptr, nullptr, nullptr, this);
+        pa_context_set_subscribe_callback(context_, &MonitorRecorder::serverChanged, this);
+        if (pa_operation *op = pa_context_subscribe(context_, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr))
+            pa_operation_unref(op);
     }
     pa_threaded_mainloop_unlock(loop_);
     if (!ok)

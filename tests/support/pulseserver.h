@@ -16,6 +16,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <pulse/def.h>
+
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -107,6 +109,8 @@ public:
     // The loudest frame of each millisecond from `from` on, `count` of them
     // at most (fewer when not recorded yet).
     std::vector<int> envelope(Clock::time_point from, int count) const;
+    // How many playback streams were made on the server since start().
+    int streamsMade() const;
     // Waits until frames played up to `until` are recorded.
     bool waitRecorded(Clock::time_point until, std::chrono::milliseconds timeout) const;
 
@@ -114,6 +118,7 @@ private:
     static void streamRead(pa_stream *stream, std::size_t bytes, void *self);
     static void contextChanged(pa_context *context, void *self);
     static void streamChanged(pa_stream *stream, void *self);
+    static void serverChanged(pa_context *, pa_subscription_event_type event, std::uint32_t index, void *self);
     static void askSinkLatency(pa_mainloop_api *, pa_time_event *event, const struct timeval *, void *self);
     // Index range of frames played in [from, to).
     std::pair<std::size_t, std::size_t> rangeLocked(Clock::time_point from, Clock::time_point to) const;
@@ -139,6 +144,7 @@ private:
     bool failed_ = false;
     QByteArray sinkName_;
     std::int64_t sinkLatencyNanos_ = 0;
+    int streamsMade_ = 0;
 };
 
 } // namespace lesemund::testing
