@@ -110,7 +110,7 @@ TEST_F(SpeechSoundTest, HeardPausedContinuedStoppedAndCutOff) {
     const Clock::time_point resumed = click("Weiter");
     ASSERT_TRUE(idle());
     const Clock::time_point end = silentNow();
-    EXPECT_EQ(recorder.audibleTime(paused + 60ms, resumed), 0ms) << "heard while paused";
+    EXPECT_EQ(recorder.audibleTime(paused + 150ms, resumed), 0ms) << "heard while paused";
     const auto again = recorder.firstAudible(resumed);
     ASSERT_TRUE(again) << "nothing heard after Weiter";
     EXPECT_LT(*again - resumed, 300ms);
@@ -123,7 +123,7 @@ TEST_F(SpeechSoundTest, HeardPausedContinuedStoppedAndCutOff) {
     const Clock::time_point stopped = click("Stop");
     ASSERT_TRUE(idle(1s));
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(recorder.audibleTime(stopped + 60ms, silentNow()), 0ms) << "heard after Stop";
+    EXPECT_EQ(recorder.audibleTime(stopped + 150ms, silentNow()), 0ms) << "heard after Stop";
 
     // user1 cuts the old text off: only the new one is heard after it.
     t = click("user1", kLong);
@@ -131,7 +131,9 @@ TEST_F(SpeechSoundTest, HeardPausedContinuedStoppedAndCutOff) {
     std::this_thread::sleep_for(300ms);
     const Clock::time_point cut = click("user1", kShort);
     ASSERT_TRUE(idle());
-    expectAbout(recorder.audibleTime(cut + 60ms, silentNow()), shortTime);
+    const milliseconds after = recorder.audibleTime(cut + 150ms, silentNow());
+    EXPECT_LT(after, shortTime) << "the old text went on";
+    EXPECT_GT(after, shortTime - 250ms) << "the new text was not heard";
 }
 
 TEST_F(SpeechSoundTest, HeardAfterTheServerRestartedAndWhenItCameAfterTheProgram) {
@@ -145,7 +147,7 @@ TEST_F(SpeechSoundTest, HeardAfterTheServerRestartedAndWhenItCameAfterTheProgram
     server.kill();
     ASSERT_TRUE(restartServer());
     t = click("user1", kShort);
-    EXPECT_TRUE(recorder.waitAudible(t, 1s)) << "the first announcement after the restart was lost";
+    EXPECT_TRUE(recorder.waitAudible(t, 2s)) << "the first announcement after the restart was lost";
     ASSERT_TRUE(idle());
     expectAbout(recorder.audibleTime(t, silentNow()), shortTime);
 
