@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace lesemund::speech {
@@ -14,20 +15,24 @@ public:
     virtual ~AudioSink() = default;
 
     // Prepares the output for 16-bit mono PCM at `sampleRate`. False when it
-    // is not available now; the player then discards speech and tries again
-    // now and then.
+    // is not available now; the player tries again with the next utterance.
     virtual bool open(int sampleRate) = 0;
+    // False once the output broke down, also when it noticed that on its own
+    // (a sound server that went away); the player then opens it anew.
     virtual bool isOpen() const = 0;
     virtual void close() = 0;
 
     // An utterance begins; its samples follow.
     virtual void beginUtterance() {}
 
-    // Hands samples to the output. A sink that plays at the device's pace
-    // (pacesItself()) may block here until the device has room; the others
-    // return at once and the player paces them like a sound card. False when
-    // the output broke down: the player closes it and retries later.
+    // Hands samples to the output and returns at once. A sink that plays at
+    // the device's pace (pacesItself()) takes at most room() samples; the
+    // others take any number and the player paces them like a sound card.
+    // False when the output broke down.
     virtual bool write(const int16_t *samples, std::size_t count) = 0;
+
+    // How many samples write() takes now, for sinks that pace themselves.
+    virtual std::size_t room() const { return 0; }
 
     // The utterance ended, at its end or cut off (then anything still
     // buffered for playing is dropped).
@@ -37,15 +42,24 @@ public:
     // but is not heard yet.
     virtual void silence() {}
 
-    // Pause: stops the sound at once and gives back the samples that were
-    // handed over but not yet heard, so that they are written again when the
-    // speech goes on.
+    // Pause: stops the sound at once. A sink that cannot keep what was handed
+    // over but not heard yet gives those samples back, to be written again
+    // when the speech goes on; one that keeps them returns nothing and plays
+    // them after proceed().
     virtual std::vector<int16_t> hold() { return {}; }
+    virtual void proceed() {}
+
+    // Nothing was played for a while.
+    virtual void idle() {}
 
     virtual bool pacesItself() const { return false; }
 
-    // Whether the player should let go of the output after a long silence.
-    virtual bool closeWhenIdle() const { return false; }
+    // A sink that paces itself calls `wake` from any thread when it has room
+    // again or broke down. Set before open().
+    virtual void setWakeup(std::function<void()> wake) { (void)wake; }
+
+    // Gaps inside an utterance because the samples came too late.
+    virtual std::uint64_t underruns() const { return 0; }
 };
 
 // Each utterance as a numbered WAV file "0001.wav", "0002.wav", ... in a

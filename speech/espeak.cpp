@@ -4,6 +4,17 @@
 
 #include <cstring>
 
+// libespeak-ng 1.51 asks libpcaudio for a sound device while it initialises,
+// even in synchronous mode, where it never plays; pcaudio then opens a
+// stream on the sound server and closes it again. The program's own
+// definition comes before libpcaudio's when the dynamic linker binds
+// libespeak-ng's call, so espeak-ng gets no device and opens nothing. In
+// synchronous mode it never uses one (espeak_Terminate would, and the
+// program never calls it).
+extern "C" struct audio_object *create_audio_device_object(const char *, const char *, const char *) {
+    return nullptr;
+}
+
 namespace lesemund::speech {
 
 namespace {

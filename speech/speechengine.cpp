@@ -9,6 +9,7 @@
 #include <deque>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include <pthread.h>
@@ -22,12 +23,20 @@ using Clock = std::chrono::steady_clock;
 
 // How far synthesis may run ahead of the loudspeaker.
 constexpr int kAheadMilliseconds = 250;
-// The player hands the sink chunks of this length.
+// The player hands sinks that it paces chunks of this length.
 constexpr int kChunkMilliseconds = 10;
-// An output that could not be opened is tried again after this long.
-constexpr auto kRetryInterval = std::chrono::seconds(5);
-// A sound server connection is let go after this long without speech.
-constexpr auto kIdleClose = std::chrono::seconds(30);
+// Leading silence: samples up to this amplitude (about -54 dBFS) before the
+// first louder one are not played, looking at most this far ahead.
+constexpr int kSilenceThreshold = 64;
+constexpr int kTrimLookAheadMilliseconds = 250;
+// Without an output (no sound server yet, or one restarting) the speech
+// waits this long from the first failed attempt for the output to come,
+// trying again at this interval; then it goes nowhere. Every new utterance
+// tries again at once.
+constexpr auto kWaitForOutput = std::chrono::seconds(2);
+constexpr auto kRetryWhileWaiting = std::chrono::milliseconds(100);
+// The sink is told that nothing plays after this long without speech.
+constexpr auto kIdleAfter = std::chrono::seconds(1);
 // How long the destructor waits for a player stuck in its sink.
 constexpr auto kPlayerGrace = std::chrono::milliseconds(500);
 
@@ -81,6 +90,7 @@ struct SpeechEngine::Shared {
     bool started = false;           // the worker has loaded espeak-ng (or failed to)
     int sampleRate = 0;
     bool playerDone = false;
+    bool sinkWoke = false;          // the sink has room again or broke down
 
     bool hasLast = false;
     SpeechText lastText;
@@ -205,6 +215,8 @@ bool SpeechEngine::waitUntilIdle(std::chrono::milliseconds timeout) const {
     return d_->cv.wait_for(lock, timeout, [this] { return !d_->activeLocked(); });
 }
 
+std::uint64_t SpeechEngine::outputUnderruns() const { return d_->sink->underruns(); }
+
 void SpeechEngine::setObserver(EngineObserver observer) {
     std::lock_guard lock(d_->m);
     d_->observer = std::move(observer);
@@ -247,17 +259,42 @@ void SpeechEngine::synthesisLoop(std::shared_ptr<Shared> d) {
             if (observer.synthesisStarted)
                 observer.synthesisStarted(UtteranceInfo{id, prepared.text, language, prepared.ssml});
             const std::size_t ahead = static_cast<std::size_t>(rate) * kAheadMilliseconds / 1000;
+            const std::size_t lookAhead = static_cast<std::size_t>(rate) * kTrimLookAheadMilliseconds / 1000;
+            bool leading = true;          // no audible sample yet
+            std::vector<int16_t> silent;  // the leading silence seen so far
             const auto receive = [&](const int16_t *samples, int count) {
+                std::vector<int16_t> kept;
+                if (leading) {
+                    const int16_t *end = samples + count;
+                    const int16_t *audible = std::find_if(samples, end, [](int16_t v) {
+                        return v > kSilenceThreshold || v < -kSilenceThreshold;
+                    });
+                    if (audible != end) {
+                        leading = false;
+                        kept.assign(audible, end);
+                    } else {
+                        silent.insert(silent.end(), samples, end);
+                        if (silent.size() >= lookAhead) { // a pause meant to be heard
+                            leading = false;
+                            kept = std::move(silent);
+                        }
+                    }
+                } else {
+                    kept.assign(samples, samples + count);
+                }
                 std::unique_lock lock(d->m);
                 for (;;) {
                     if (d->shutdown || id < d->liveFrom)
                         return false;
-                    if (d->audioSamples < ahead)
+                    if (kept.empty() || d->audioSamples < ahead)
                         break;
                     d->cv.wait(lock);
                 }
-                d->audio.push_back(Chunk{id, std::vector<int16_t>(samples, samples + count), 0, false, text});
-                d->audioSamples += static_cast<std::size_t>(count);
+                if (kept.empty())
+                    return true;
+                const std::size_t size = kept.size();
+                d->audio.push_back(Chunk{id, std::move(kept), 0, false, text});
+                d->audioSamples += size;
                 lock.unlock();
                 d->cv.notify_all();
                 return true;
@@ -280,16 +317,31 @@ void SpeechEngine::synthesisLoop(std::shared_ptr<Shared> d) {
 
 void SpeechEngine::playerLoop(std::shared_ptr<Shared> d) {
     runAsBatchThread();
+    AudioSink &sink = *d->sink;
+    // The sink wakes the player from its own thread; it never calls this
+    // while the player holds the lock and calls into the sink.
+    Shared *shared = d.get();
+    sink.setWakeup([shared] {
+        {
+            std::lock_guard lock(shared->m);
+            shared->sinkWoke = true;
+        }
+        shared->cv.notify_all();
+    });
     std::unique_lock lock(d->m);
     d->cv.wait(lock, [&d] { return d->shutdown || d->started; });
     const int rate = d->sampleRate;
-    AudioSink &sink = *d->sink;
+    const bool paced = sink.pacesItself();
     const std::size_t chunkSamples =
         std::max<std::size_t>(1, static_cast<std::size_t>(rate) * kChunkMilliseconds / 1000);
 
     bool sinkOpen = false;
     Clock::time_point nextAttempt = Clock::now();
+    std::optional<Clock::time_point> outageSince; // the first failed attempt since the output worked
+    std::uint64_t attemptedFor = 0; // the utterance that had its attempt at once
+    std::uint64_t dropping = 0;     // the utterance given up for want of an output
     Clock::time_point lastSound = Clock::now();
+    bool idleTold = true;        // the sink was told that nothing plays
     std::uint64_t current = 0;   // utterance being played
     std::uint64_t seenLiveFrom = d->liveFrom; // the last cut-off the player acted on
     bool begunInSink = false;    // the sink was told that `current` began
@@ -298,14 +350,23 @@ void SpeechEngine::playerLoop(std::shared_ptr<Shared> d) {
     Clock::time_point clockStart;
     std::uint64_t clockSamples = 0;
 
+    const auto noteAttempt = [&](bool ok) {
+        const Clock::time_point now = Clock::now();
+        if (ok) {
+            outageSince.reset();
+        } else {
+            if (!outageSince)
+                outageSince = now;
+            nextAttempt = now + kRetryWhileWaiting;
+        }
+    };
     const auto tryOpen = [&] {
         lock.unlock();
         const bool ok = sink.open(rate);
         lock.lock();
         sinkOpen = ok;
-        if (!ok)
-            nextAttempt = Clock::now() + kRetryInterval;
         begunInSink = false;
+        noteAttempt(ok);
     };
     const auto finishCurrent = [&](bool cutOff) {
         const bool tell = sinkOpen && begunInSink;
@@ -362,20 +423,27 @@ void SpeechEngine::playerLoop(std::shared_ptr<Shared> d) {
             d->cv.wait(lock);
             continue;
         }
-        held = false;
+        if (held) {
+            held = false;
+            if (sinkOpen) {
+                lock.unlock();
+                sink.proceed();
+                lock.lock();
+            }
+            continue;
+        }
 
         if (d->audio.empty()) {
             clockRunning = false;
-            if (sinkOpen && current == 0 && sink.closeWhenIdle()) {
-                if (Clock::now() - lastSound >= kIdleClose) {
+            if (sinkOpen && current == 0 && !idleTold) {
+                if (Clock::now() - lastSound >= kIdleAfter) {
+                    idleTold = true;
                     lock.unlock();
-                    sink.close();
+                    sink.idle();
                     lock.lock();
-                    sinkOpen = false;
-                    nextAttempt = Clock::now();
                     continue;
                 }
-                d->cv.wait_until(lock, lastSound + kIdleClose);
+                d->cv.wait_until(lock, lastSound + kIdleAfter);
             } else {
                 d->cv.wait(lock);
             }
@@ -392,12 +460,46 @@ void SpeechEngine::playerLoop(std::shared_ptr<Shared> d) {
             continue;
         }
 
-        if (!sinkOpen && rate > 0 && Clock::now() >= nextAttempt) {
-            tryOpen();
-            continue; // the state may have changed meanwhile
+        // A connection that broke down while idle or speaking is replaced
+        // at once; without one the speech waits a little for the output.
+        if (sinkOpen && !sink.isOpen()) {
+            lock.unlock();
+            sink.close();
+            lock.lock();
+            sinkOpen = false;
+            begunInSink = false;
+            continue;
+        }
+        if (!sinkOpen && rate > 0 && front.id != dropping) {
+            const Clock::time_point now = Clock::now();
+            if (front.id != attemptedFor || now >= nextAttempt) {
+                attemptedFor = front.id;
+                tryOpen();
+                continue; // the state may have changed meanwhile
+            }
+            if (outageSince && now - *outageSince < kWaitForOutput) {
+                d->cv.wait_until(lock, nextAttempt);
+                continue;
+            }
+            dropping = front.id;
         }
 
-        if (sinkOpen && !sink.pacesItself()) {
+        std::size_t count = front.samples.size() - front.offset;
+        if (sinkOpen && paced) {
+            d->sinkWoke = false;
+            lock.unlock();
+            const std::size_t room = sink.room();
+            lock.lock();
+            if (room == 0) {
+                d->cv.wait_for(lock, std::chrono::milliseconds(50), [&d, seenLiveFrom] {
+                    return d->sinkWoke || d->shutdown || d->paused || d->liveFrom != seenLiveFrom;
+                });
+                continue;
+            }
+            if (d->paused || d->liveFrom != seenLiveFrom || d->audio.empty() || &d->audio.front() != &front)
+                continue;
+            count = std::min(count, room);
+        } else if (sinkOpen) {
             const Clock::time_point now = Clock::now();
             const auto chunk = std::chrono::milliseconds(kChunkMilliseconds);
             if (!clockRunning || now > clockStart + durationOf(clockSamples, rate) + chunk) {
@@ -410,12 +512,11 @@ void SpeechEngine::playerLoop(std::shared_ptr<Shared> d) {
                 d->cv.wait_until(lock, due);
                 continue;
             }
+            count = std::min(count, chunkSamples);
         }
 
-        // Take the next piece of at most one chunk.
+        // Take the next piece.
         const std::uint64_t id = front.id;
-        const std::size_t count = sinkOpen ? std::min(chunkSamples, front.samples.size() - front.offset)
-                                           : front.samples.size() - front.offset;
         std::vector<int16_t> piece(front.samples.begin() + static_cast<std::ptrdiff_t>(front.offset),
                                    front.samples.begin() + static_cast<std::ptrdiff_t>(front.offset + count));
         const std::shared_ptr<const SpeechText> text = front.text;
@@ -438,24 +539,39 @@ void SpeechEngine::playerLoop(std::shared_ptr<Shared> d) {
             continue; // no output: the speech goes nowhere
 
         const bool first = !begunInSink;
-        begunInSink = true;
-        const auto firstSample = first ? d->observer.firstSample : nullptr;
+        const auto firstSample = d->observer.firstSample;
         lock.unlock();
         if (first)
             sink.beginUtterance();
-        const bool ok = sink.write(piece.data(), piece.size());
-        const Clock::time_point written = Clock::now();
-        if (first && firstSample)
-            firstSample(id, written);
-        if (!ok)
-            sink.close();
-        lock.lock();
-        lastSound = written;
-        clockSamples += count;
+        bool ok = sink.write(piece.data(), piece.size());
         if (!ok) {
+            // A connection that failed now is tried once more at once.
+            sink.close();
+            ok = sink.open(rate);
+            if (ok) {
+                sink.beginUtterance();
+                ok = sink.write(piece.data(), piece.size());
+                if (!ok)
+                    sink.close();
+            }
+        }
+        const Clock::time_point written = Clock::now();
+        if (ok && first && firstSample)
+            firstSample(id, written);
+        lock.lock();
+        noteAttempt(ok);
+        if (ok) {
+            begunInSink = true;
+            lastSound = written;
+            idleTold = false;
+            clockSamples += count;
+        } else {
             sinkOpen = false;
             begunInSink = false;
-            nextAttempt = Clock::now() + kRetryInterval;
+            attemptedFor = id;
+            // Kept for the output to come back.
+            d->audioSamples += piece.size();
+            d->audio.push_front(Chunk{id, std::move(piece), 0, false, text});
         }
     }
 
@@ -465,6 +581,7 @@ void SpeechEngine::playerLoop(std::shared_ptr<Shared> d) {
     if (tell)
         sink.endUtterance(true);
     sink.close();
+    sink.setWakeup({});
     lock.lock();
     d->playerDone = true;
     lock.unlock();

@@ -82,6 +82,9 @@ public:
 
     void setObserver(EngineObserver observer);
 
+    // Gaps inside utterances because the output got its samples too late.
+    std::uint64_t outputUnderruns() const;
+
 private:
     struct Shared;
     static void synthesisLoop(std::shared_ptr<Shared> d);

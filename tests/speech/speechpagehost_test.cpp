@@ -230,10 +230,15 @@ TEST_F(SpeechPageHostTest, PauseHoldsTheSamplesAndWeiterContinuesThem) {
     // Nothing lost, nothing said twice: the whole text, once, in a file
     // whose header gives its length.
     ASSERT_EQ(files().size(), 1);
-    expectAbout(samples(0), full);
     const QByteArray wav = folder.read("wav/" + files()[0]);
     ASSERT_TRUE(wav.startsWith("RIFF") && wav.mid(8, 8) == "WAVEfmt " && wav.mid(36, 4) == "data");
     EXPECT_EQ(qFromLittleEndian<quint32>(wav.constData() + 40) / 2, samples(0));
+    // The leading silence espeak-ng begins with is not played, the rest is.
+    std::vector<int16_t> reference = lesemund::speech::Espeak::instance().render(kMedium);
+    const auto audible = std::find_if(reference.begin(), reference.end(), [](int16_t v) { return std::abs(v) > 64; });
+    ASSERT_GT(audible - reference.begin(), 22050 / 200) << "espeak-ng began without silence";
+    EXPECT_GT(std::abs(qFromLittleEndian<qint16>(wav.constData() + 44)), 64) << "began with silence";
+    expectAbout(samples(0), reference.end() - audible);
 }
 
 TEST_F(SpeechPageHostTest, StopEmptiesTheQueueAndNochmalRepeatsWhatWasHeard) {
@@ -362,28 +367,6 @@ TEST_F(SpeechPageHostTest, ClicksReturnAtOnceAndDestroyingWhileSpeakingOrPausedI
         load(speechPage(R"(data-output="wav:wav")"));
         ASSERT_TRUE(click("user1"));
     }
-}
-
-TEST(SpeechPageSound, WithoutASoundServerTheSpeechGoesNowhere) {
-    const QByteArray saved = qgetenv("PULSE_SERVER");
-    const bool hadServer = qEnvironmentVariableIsSet("PULSE_SERVER");
-    qputenv("PULSE_SERVER", "unix:/nonexistent/lesemund-test/native");
-    {
-        TempDataFolder folder;
-        folder.write("sp", speechPage(R"(data-output="sound")"));
-        folder.write("text.txt", "Hallo");
-        SpeechPageHost host;
-        host.navigate(folder.path("sp"));
-        ASSERT_TRUE(host.isLoaded());
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_TRUE(host.clickButton("user1"));
-        EXPECT_TRUE(host.clickButton("user2"));
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 50ms);
-        EXPECT_TRUE(host.engine()->waitUntilIdle(5s));
-        EXPECT_TRUE(host.clickButton("Nochmal"));
-        EXPECT_TRUE(host.engine()->waitUntilIdle(5s));
-    }
-    hadServer ? qputenv("PULSE_SERVER", saved) : qunsetenv("PULSE_SERVER");
 }
 
 // espeak-ng is loaded once per process, so this runs in a fresh one.
