@@ -426,6 +426,10 @@ int main(int argc, char **argv) {
         table.add("  zum Vergleich: espeak-ng -v de gestartet bis hörbar", espeakRaw, "ms", 0);
     if (!spdSay.empty())
         table.add("  zum Vergleich: spd-say -w gestartet bis hörbar", spdSay, "ms", 0);
+    if (ours > 0 && !espeakRaw.empty())
+        table.addSingle("  Verhältnis espeak-ng / Lesemund", lesemund::bench::percentile(espeakRaw, 0.5) / ours, "fach", 0);
+    if (ours > 0 && !spdSay.empty())
+        table.addSingle("  Verhältnis spd-say / Lesemund", lesemund::bench::percentile(spdSay, 0.5) / ours, "fach", 0);
     table.add("Abbruch laufender Sprache bis neuer Text hörbar", cutOff, "ms", 10);
     // The p90 is the goal for these two; the table judges the median, so the
     // p90 is given as a row of its own as well.

@@ -78,11 +78,13 @@ void PulseSink::writeRequested(pa_stream *, std::size_t, void *self) {
         sink->wake();
 }
 
-void PulseSink::underflowed(pa_stream *, void *self) {
+void PulseSink::underflowed(pa_stream *stream, void *self) {
     auto *sink = static_cast<PulseSink *>(self);
-    // The end of every utterance runs the buffer dry; only a gap inside one
-    // is a dropout.
-    if (sink->inUtterance_ && !sink->corked_)
+    // The end of every utterance, and every flush, runs the buffer dry
+    // (the server may tell after the next utterance began); only a gap
+    // after the first samples of the current utterance is a dropout.
+    const std::int64_t at = pa_stream_get_underflow_index(stream);
+    if (sink->inUtterance_ && at > sink->utteranceStart_)
         ++sink->underruns_;
 }
 
@@ -104,6 +106,8 @@ bool PulseSink::open(int sampleRate) {
     corked_ = true;
     inUtterance_ = false;
     capacity_ = static_cast<std::size_t>(bytesFor(sampleRate, kQueueMilliseconds) / 2);
+    written_ = 0;
+    utteranceStart_ = 0;
     queue_.clear();
     queueHead_ = 0;
 
@@ -225,6 +229,7 @@ void PulseSink::pump() {
         }
         queueHead_ += count;
         queued -= count;
+        written_ += static_cast<std::int64_t>(count) * 2;
     }
     if (queued == 0) {
         queue_.clear();
@@ -260,6 +265,7 @@ void PulseSink::beginUtterance() {
     pa_threaded_mainloop_lock(loop_);
     inUtterance_ = true;
     triggerPending_ = false;
+    utteranceStart_ = written_ + static_cast<std::int64_t>(queue_.size() - queueHead_) * 2;
     corkLocked(false);
     pa_threaded_mainloop_unlock(loop_);
 }

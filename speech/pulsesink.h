@@ -70,6 +70,8 @@ private:
     bool inUtterance_ = false;
     bool triggerPending_ = false;     // an utterance ended: start it even below the prebuffer
     std::size_t capacity_ = 0;         // samples the queue may hold
+    std::int64_t written_ = 0;         // bytes handed to the server on this stream
+    std::int64_t utteranceStart_ = 0;  // where the current utterance begins in them
     std::vector<int16_t> queue_;       // samples the server did not ask for yet
     std::size_t queueHead_ = 0;
     std::function<void()> wake_;
