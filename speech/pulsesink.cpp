@@ -40,34 +40,23 @@ void forget(pa_operation *operation) {
 
 PulseSink::~PulseSink() { close(); }
 
-void PulseSink::contextChanged(pa_context *context, void *self) {
-    auto *sink = static_cast<PulseSink *>(self);
-    switch (pa_context_get_state(context)) {
-    case PA_CONTEXT_FAILED:
-    case PA_CONTEXT_TERMINATED:
-        sink->failed_ = true;
-        sink->ready_ = false;
-        sink->wake();
-        break;
-    default:
-        break;
+void PulseSink::stateChanged(bool brokeDown) {
+    if (brokeDown) {
+        failed_ = true;
+        ready_ = false;
+        wake();
     }
-    pa_threaded_mainloop_signal(sink->loop_, 0);
+    pa_threaded_mainloop_signal(loop_, 0);
+}
+
+void PulseSink::contextChanged(pa_context *context, void *self) {
+    const pa_context_state_t state = pa_context_get_state(context);
+    static_cast<PulseSink *>(self)->stateChanged(state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED);
 }
 
 void PulseSink::streamChanged(pa_stream *stream, void *self) {
-    auto *sink = static_cast<PulseSink *>(self);
-    switch (pa_stream_get_state(stream)) {
-    case PA_STREAM_FAILED:
-    case PA_STREAM_TERMINATED:
-        sink->failed_ = true;
-        sink->ready_ = false;
-        sink->wake();
-        break;
-    default:
-        break;
-    }
-    pa_threaded_mainloop_signal(sink->loop_, 0);
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    static_cast<PulseSink *>(self)->stateChanged(state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED);
 }
 
 void PulseSink::writeRequested(pa_stream *, std::size_t, void *self) {

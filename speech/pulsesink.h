@@ -55,6 +55,7 @@ private:
     static void timedOut(pa_mainloop_api *, pa_time_event *, const struct timeval *, void *self);
 
     // The following run with the main loop locked.
+    void stateChanged(bool brokeDown);
     void pump();
     void flushLocked();
     void corkLocked(bool cork);

@@ -1,5 +1,7 @@
 #include "support/pulseserver.h"
 
+#include "support/serverprocess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
@@ -20,7 +22,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -125,27 +126,11 @@ bool PulseServer::start(QString *error) {
                           "--use-pid-file=no", "--system=no", "--log-target=stderr",
                           "-L", sink.constData(), "-L", native.constData(), nullptr};
 
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
+    const pid_t pid = spawnTestServer(argv, envp.data(), logPath.constData());
     if (pid < 0) {
         if (error)
             *error = QStringLiteral("fork failed");
         return false;
-    }
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent)
-            ::_exit(127);
-        const int null = ::open("/dev/null", O_RDWR);
-        const int log = ::open(logPath.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (null >= 0) {
-            ::dup2(null, 0);
-            ::dup2(null, 1);
-        }
-        if (log >= 0)
-            ::dup2(log, 2);
-        ::execve(path.constData(), const_cast<char *const *>(argv), const_cast<char *const *>(envp.data()));
-        ::_exit(127);
     }
     const auto end = std::chrono::steady_clock::now() + 15s;
     while (std::chrono::steady_clock::now() < end) {

@@ -1,5 +1,7 @@
 #include "support/xvfbserver.h"
 
+#include "support/serverprocess.h"
+
 #include <QFile>
 #include <QStandardPaths>
 
@@ -7,7 +9,6 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -73,28 +74,13 @@ bool XvfbServer::launch(int display, QString *error) {
     }
     const QByteArray path = QFile::encodeName(program);
     const QByteArray displayArg = ":" + QByteArray::number(display);
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
+    const char *argv[] = {path.constData(), displayArg.constData(), "-nolisten", "tcp", "-noreset",
+                          "-screen", "0", "1024x768x24", nullptr};
+    const pid_t pid = spawnTestServer(argv, nullptr, nullptr);
     if (pid < 0) {
         if (error)
             *error = QStringLiteral("fork failed");
         return false;
-    }
-    if (pid == 0) {
-        // Only async-signal-safe calls between fork and exec.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent)
-            ::_exit(127);
-        const int null = ::open("/dev/null", O_RDWR);
-        if (null >= 0) {
-            ::dup2(null, 0);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-        }
-        const char *argv[] = {path.constData(), displayArg.constData(), "-nolisten", "tcp", "-noreset",
-                              "-screen", "0", "1024x768x24", nullptr};
-        ::execv(path.constData(), const_cast<char *const *>(argv));
-        ::_exit(127);
     }
 
     // Ready when the lock file names our server and it accepts a
