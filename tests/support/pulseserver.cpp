@@ -33,19 +33,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool reaped(pid_t pid, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        int status = 0;
-        const pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid || (r < 0 && errno == ECHILD))
-            return true;
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-}
-
 bool accepts(const QByteArray &socketPath) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -147,7 +134,7 @@ bool PulseServer::start(QString *error) {
         std::this_thread::sleep_for(10ms);
     }
     ::kill(pid, SIGKILL);
-    reaped(pid, 5s);
+    reapTestServer(pid, 5s);
     if (error)
         *error = QStringLiteral("pulseaudio did not come up");
     return false;
@@ -157,9 +144,9 @@ void PulseServer::reap(int signal) {
     if (pid_ <= 0)
         return;
     ::kill(pid_, signal);
-    if (!reaped(pid_, 5s)) {
+    if (!reapTestServer(pid_, 5s)) {
         ::kill(pid_, SIGKILL);
-        reaped(pid_, 5s);
+        reapTestServer(pid_, 5s);
     }
     pid_ = -1;
 }

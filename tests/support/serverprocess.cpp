@@ -1,6 +1,9 @@
 #include "support/serverprocess.h"
 
+#include <cerrno>
 #include <fcntl.h>
+#include <sys/wait.h>
+#include <thread>
 #include <sys/prctl.h>
 #include <csignal>
 #include <unistd.h>
@@ -29,6 +32,19 @@ pid_t spawnTestServer(const char *const argv[], const char *const envp[], const 
     else
         ::execv(argv[0], const_cast<char *const *>(argv));
     ::_exit(127);
+}
+
+bool reapTestServer(pid_t pid, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        int status = 0;
+        const pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid || (r < 0 && errno == ECHILD))
+            return true;
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 } // namespace lesemund::testing

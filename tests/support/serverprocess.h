@@ -1,5 +1,6 @@
 #pragma once
 // Starting the servers the tests run against (Xvfb, PulseAudio).
+#include <chrono>
 #include <sys/types.h>
 
 namespace lesemund::testing {
@@ -10,5 +11,8 @@ namespace lesemund::testing {
 // killed when the test program ends, even by a crash. Returns its process
 // id, or -1 when no process could be made.
 pid_t spawnTestServer(const char *const argv[], const char *const envp[], const char *logPath);
+
+// Waits up to `timeout` for the child `pid` to end; true when it was reaped.
+bool reapTestServer(pid_t pid, std::chrono::milliseconds timeout);
 
 } // namespace lesemund::testing

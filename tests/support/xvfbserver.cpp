@@ -23,20 +23,6 @@ bool displayTaken(int display) {
            QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(display));
 }
 
-// Waits up to `timeout` for `pid` to end; true when it was reaped.
-bool waitFor(pid_t pid, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        int status = 0;
-        const pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid || (r < 0 && errno == ECHILD))
-            return true;
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
-
 } // namespace
 
 XvfbServer::~XvfbServer() { stop(); }
@@ -109,7 +95,7 @@ bool XvfbServer::launch(int display, QString *error) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ::kill(pid, SIGKILL);
-    waitFor(pid, std::chrono::seconds(5));
+    reapTestServer(pid, std::chrono::seconds(5));
     if (error)
         *error = QStringLiteral("Xvfb did not come up on :%1").arg(display);
     return false;
@@ -121,9 +107,9 @@ void XvfbServer::reap(int signal) {
     if (paused_)
         ::kill(pid_, SIGCONT);
     ::kill(pid_, signal);
-    if (!waitFor(pid_, std::chrono::seconds(5))) {
+    if (!reapTestServer(pid_, std::chrono::seconds(5))) {
         ::kill(pid_, SIGKILL);
-        waitFor(pid_, std::chrono::seconds(5));
+        reapTestServer(pid_, std::chrono::seconds(5));
     }
     // A server that was killed leaves its socket (and lock file, if it
     // made one) behind. Both are ours unless a lock names another server.
