@@ -1,257 +1,119 @@
-// Start-up with the options file, the options window's commands and the
-// save question on closing.
-#include "settings/form2.h"
+// Start-up with the options file, saving it, the save question on closing,
+// and what the window hands on: the speech files, byte by byte, with the
+// button it clicks on the speech page, and addresses for the desktop.
 #include "settings/formini.h"
 #include "support/formfixture.h"
 
 #include <QDir>
-#include <QFile>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lesemund;
 using namespace lesemund::testing;
 
 namespace {
-
-QByteArray defaultFile() {
-    QByteArray out;
-    for (const QString &line : Formini::defaultLines())
-        out += line.toLatin1() + "\r\n";
-    return out;
-}
-
-QByteArray optionsWith(const QByteArray &lines) { return "[optionen]\r\n" + lines; }
-
+const QByteArray kDirective = "#voice=name:qvx.de.tonra#";
 } // namespace
 
-TEST(StartUp, NavigatesToThePageLoadsOptionsAndStartsTheTimers) {
-    FormFixture f;
-    Form1 &w = *f.form;
-    EXPECT_EQ(f.page->navigatedTo, f.data.path("sp"));
-    EXPECT_EQ(w.windowTitle(), "Tastvolk Lesemund");
-    EXPECT_EQ(w.Furl->text(), "http://www.tastvolk.example/chat/chat1.ok");
-    EXPECT_TRUE(w.Option1[1]->isChecked());
-    EXPECT_EQ(w.Check1->value(), 1);
-    EXPECT_EQ(w.Check2->value(), 1);
-    EXPECT_TRUE(f.timer(1).isActive());
-    EXPECT_EQ(f.timer(1).interval(), 1500);
-    EXPECT_TRUE(f.timer(4).isActive());
-    EXPECT_EQ(f.timer(4).interval(), 4000);
-    EXPECT_FALSE(f.timer(2).isActive());
-    EXPECT_FALSE(f.timer(3).isActive());
-    EXPECT_FALSE(f.timer(5).isActive());
-    // The load selected index 0, then index 1 again: the marker says so
-    // until Timer4 puts it back.
-    EXPECT_EQ(w.Text4->text(), "neue optionen");
-    f.timer(4).fire();
-    EXPECT_EQ(w.Text4->text(), "optionen");
-    EXPECT_FALSE(f.timer(4).isActive());
-}
-
-TEST(StartUp, SwitchesSetByTheOptionsFileSayNothingBeforeTheWindowShows) {
-    FormFixture f(true, [](platform::Services &s) {
-        QFile ini(s.appFolder + "/lesemund/optionen.ini");
-        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-        ini.write(optionsWith("AktivesFenster=0\r\nBeiText=1\r\nLesenOhne=Wahr\r\n"));
-    });
-    EXPECT_EQ(f.form->Check1->value(), 0);
-    EXPECT_EQ(f.form->Check4->value(), 1);
-    EXPECT_EQ(f.page->clicks, QStringList()) << "the page is not ready before the load ends";
-    f.showActive();
-    f.form->File1->setFocus(Qt::OtherFocusReason);
-    EXPECT_EQ(f.page->clicks, QStringList{"user1"});
-}
-
-TEST(StartUp, ReadingModeComesFromLesenOhneAlone) {
-    {
-        FormFixture f(true, {});
-        f.data.write("optionen.ini", optionsWith("LesenOhne=Falsch\r\nLesenOhne1=Wahr\r\n"));
-        f.form->formini().Command9->click();
-        EXPECT_TRUE(f.form->Option1[0]->isChecked());
-    }
-    {
-        FormFixture f;
-        f.data.write("optionen.ini", optionsWith("LesenOhne1=Wahr\r\nLesenOhne=wahr\r\n"));
-        f.form->formini().Command9->click();
-        EXPECT_TRUE(f.form->Option1[1]->isChecked());
-        f.data.write("optionen.ini", optionsWith("LesenOhne1=Falsch\r\nLesenOhne=Quatsch\r\n"));
-        f.form->formini().Command9->click();
-        EXPECT_TRUE(f.form->Option1[0]->isChecked()); // step 2 selected index 0; nothing else
-    }
-}
-
-TEST(StartUp, SwitchValuesAreReadLeniently) {
-    FormFixture f;
-    Form1 &w = *f.form;
-    f.data.write("optionen.ini", optionsWith("AktivesFenster=abc\r\nAktiverButton=7\r\nBeiTextURL= 1 \r\n"));
-    w.formini().Command9->click();
-    EXPECT_EQ(w.Check1->value(), 1);
-    EXPECT_EQ(w.Check2->value(), 1);
-    EXPECT_EQ(w.Check3->value(), 1);
-    EXPECT_TRUE(f.timer(2).isActive());
-    EXPECT_EQ(w.Furl->text(), ""); // a missing key empties the address
-    EXPECT_EQ(w.lesemund1->text(), "");
-}
-
-TEST(StartUp, OptionsAppliedThroughTheSwitchHandlers) {
-    FormFixture f(true, [](platform::Services &s) {
-        // The options file is written before the window exists.
-        QFile out(s.dataFolder() + "/optionen.ini");
-        out.open(QIODevice::WriteOnly);
-        out.write(optionsWith("AktivesFenster=0\r\nBeiTextURL=1\r\nBeiText=1\r\nstimme=\"#voice=q#\"\r\n"));
-    });
-    Form1 &w = *f.form;
-    EXPECT_EQ(w.Check1->value(), 0);
-    EXPECT_FALSE(f.timer(1).isActive()); // stopped before it fired
-    // Both watcher switches set: the later one wins, the earlier is off.
-    EXPECT_EQ(w.Check3->value(), 0);
-    EXPECT_EQ(w.Check4->value(), 1);
-    EXPECT_TRUE(f.timer(3).isActive());
-    EXPECT_FALSE(f.timer(2).isActive());
-    EXPECT_EQ(w.lesemund1->text(), "#voice=q#");
-}
-
-TEST(StartUp, CopiesLeftByAnInterruptedSaveAreRemoved) {
+TEST(StartUp, TheOptionsFileIsAppliedSilentlyTheFileListSpeaksFirstASaveKeepsTheFileAsItWas) {
+    const QByteArray options = "[optionen]\r\nAktivesFenster=0\r\nAktiverButton=abc\r\nBeiTextURL= 1 \r\n"
+                               "LesenOhne1=Wahr\r\nLesenOhne=Falsch\r\nstimme=\"#voice=q#\"\r\n";
     const QStringList kept = {"optionen.ini.Sicher", "optionen.ini.backup", "optionen.ini.zaNOaJx"};
     FormFixture f(true, [&](platform::Services &s) {
-        for (const QString &name : kept + QStringList{"optionen.ini.pJGXCw", "chat.ini.AwjBOe"}) {
+        for (const QString &name : kept + QStringList{"optionen.ini", "optionen.ini.pJGXCw", "chat.ini.AwjBOe"}) {
             QFile out(s.dataFolder() + "/" + name);
-            out.open(QIODevice::WriteOnly);
-            out.write("[optionen]\r\n");
+            ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+            out.write(options);
         }
     });
-    QStringList left = QDir(f.data.dataFolder()).entryList({"*.ini.*"}, QDir::Files, QDir::Unsorted);
-    left.sort();
-    EXPECT_EQ(left, kept);
-}
-
-TEST(OptionsWindow, SaveAndLoadRoundTrip) {
-    FormFixture f;
     Form1 &w = *f.form;
-    w.Check2->setValue(0);
-    w.Option1[0]->setChecked(true);
-    const QString longAddress = "http://www.tastvolk.example/" + QString(200 - 28, QChar('a'));
-    w.Furl->setText(longAddress);
+    // Read leniently: blanks allowed, no number ignored; the reading mode from LesenOhne alone.
+    EXPECT_EQ(QList<int>({w.Check1->value(), w.Check2->value(), w.Check3->value()}), QList<int>({0, 1, 1}));
+    EXPECT_TRUE(!f.timer(1).isActive() && f.timer(2).isActive()); // Timer1 stops before it fires
+    EXPECT_EQ(w.lesemund1->text(), "#voice=q#");
+    EXPECT_EQ(w.Furl->text(), "");
+    // Copies left by an interrupted save are removed; names only like them stay.
+    EXPECT_EQ(QDir(f.data.dataFolder()).entryList({"*.ini.*"}, QDir::Files, QDir::Name), kept);
+    EXPECT_EQ(f.page->clicks, QStringList()) << "the page is not ready before the load ends";
+    f.showActive();
+    w.File1->setFocus(Qt::OtherFocusReason);
+    EXPECT_EQ(f.page->clicks, QStringList{"user2"});
+    const QString address = "http://www.tastvolk.example/" + QString(200 - 28, QChar('a'));
+    w.Furl->setText(address);
     w.formini().Command5->click();
-    EXPECT_EQ(f.data.read("optionen.ini"),
-              QByteArray("[optionen]\r\nAktivesFenster=1\r\nAktiverButton=0\r\nBeiTextURL=0\r\nBeiText=0\r\n"
-                         "LesenOhne1=Wahr\r\nLesenOhne=Falsch\r\nURLAdessenfeld=") +
-                  longAddress.toLatin1() + "\r\nstimme=#voice=name:qvx.de.tonra#\r\n");
-
-    w.Check2->setValue(1);
-    w.Option1[1]->setChecked(true);
-    w.Furl->setText("x");
-    w.formini().Command9->click();
-    EXPECT_EQ(w.Check2->value(), 0);
-    EXPECT_TRUE(w.Option1[0]->isChecked());
-    EXPECT_EQ(w.Furl->text(), longAddress.left(149));
+    EXPECT_EQ(f.data.read("optionen.ini"), "[optionen]\r\nAktivesFenster=0\r\nAktiverButton=1\r\nBeiTextURL=1\r\n"
+                                           "LesenOhne1=Wahr\r\nLesenOhne=Falsch\r\nstimme=\"#voice=q#\"\r\n"
+                                           "BeiText=0\r\nURLAdessenfeld=" + address.toLatin1() + "\r\n");
+    w.formini().Command9->click(); // read back, as far as it is read
+    EXPECT_EQ(w.Furl->text(), address.left(149));
 }
 
-TEST(OptionsWindow, ResetWritesTheNineDefaultLinesAndAppliesThem) {
+TEST(Shutdown, TheSaveQuestionComesAfterChangesOnlyAndYesAloneSaves) {
+    // Whether Timer4 has fired (the start-up's own changes count until it does), the answer, whether asked.
+    for (const auto &[settled, yes, asked] : {std::tuple{false, true, true}, {false, false, true}, {true, true, false}}) {
+        FormFixture f;
+        if (settled)
+            f.timer(4).fire();
+        f.answerYes = yes;
+        f.data.write("optionen.ini", "[optionen]\r\n");
+        f.form->Fexit->click();
+        EXPECT_EQ(f.questionsAsked, int(asked)) << settled << yes;
+        EXPECT_EQ(f.processEnds, 1);
+        EXPECT_EQ(f.data.read("optionen.ini") != "[optionen]\r\n", asked && yes) << "only Yes saves";
+    }
+}
+
+TEST(SpeechChannel, EveryWriterProducesItsExactBytesAndButton) {
     FormFixture f;
     Form1 &w = *f.form;
-    f.data.write("optionen.ini", "Müll\r\n");
-    w.Check1->setValue(0);
-    w.Check3->setValue(1);
-    w.Command24->click();
-    EXPECT_EQ(f.data.read("optionen.ini"), defaultFile());
-    EXPECT_EQ(w.Check1->value(), 1);
-    EXPECT_EQ(w.Check3->value(), 0);
-    EXPECT_EQ(w.Furl->text(), "http://www.tastvolk.example/chat/chat1.ok");
+    w.Text1->setText("ABC");
+    w.lesemund->click();
+    EXPECT_EQ(f.windowFile(), kDirective + "ABC\r\n");
+    w.Command6->click(); // same file, no line end, no click
+    EXPECT_EQ(f.windowFile(), kDirective + "ABC");
+    w.Furl->setText(QString::fromUtf8("http://www.tastvolk.example/Ä"));
+    w.Command3->click();
+    EXPECT_EQ(f.windowFile(), kDirective + "http://www.tastvolk.example/\xC4");
+    w.Command21->click(); // no directive
+    EXPECT_EQ(f.textFile(), "http://www.tastvolk.example/\xC4");
+    w.Text3->setText(QString::fromUtf8("Zeile eins\r\n\nÄrger\r€")); // line ends as set
+    w.Command15->click();
+    EXPECT_EQ(f.textFile(), "Zeile eins\r\n\n\xC4rger\r\x80");
+    w.Text3->moveCursor(QTextCursor::End);
+    w.Text3->insertPlainText("\nzwei"); // and as the field gives them once edited
+    w.Command15->click();
+    EXPECT_EQ(f.textFile(), "Zeile eins\r\n\r\n\xC4rger\r\n\x80\r\nzwei");
+    w.Label1->setCaption("");
+    w.Label1->setCaption(""); // said again
+    EXPECT_EQ(f.textFile(), kDirective);
+    w.Command2->click(); // repeats the window file
+    EXPECT_EQ(f.page->clicks, (QStringList{"fenster1", "fenster1", "user2", "user2", "user2", "user1", "user1", "fenster1"}));
 }
 
-TEST(OptionsWindow, SaveWithoutStimmeLeavesItOut) {
+TEST(SpeechChannel, APipeInPlaceOfASpeechFileIsSkippedAtOnceButStillClicked) {
+    for (const bool window : {false, true}) {
+        FormFixture f;
+        const QString path = f.data.path(window ? "fenster.txt" : "text.txt");
+        QFile::remove(path);
+        ASSERT_EQ(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        // With a reader waiting, a write would go through instead of being skipped.
+        const int reader = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
+        window ? f.form->lesemund_Click() : f.form->Command21_Click();
+        char byte;
+        EXPECT_EQ(::read(reader, &byte, 1), 0) << "nothing written, and the pipe let go";
+        ::close(reader);
+        EXPECT_EQ(f.page->clicks.last(), window ? "fenster1" : "user2") << "the click still happens";
+    }
+}
+
+TEST(ShellOpening, AnAddressGoesToTheOpenerAsOneArgumentUnlessItLooksLikeAnOption) {
     FormFixture f;
-    f.data.write("optionen.ini", optionsWith("AktivesFenster=1\r\n"));
-    f.form->formini().Command5->click();
-    EXPECT_FALSE(f.data.read("optionen.ini").contains("stimme"));
-}
-
-TEST(ChatSettings, HolderReadsTheFileAtEveryPress) {
-    FormFixture f;
-    Form2 &chat = f.form->form2();
-    EXPECT_EQ(chat.Label1->text(), "http://www.tastvolk.example/chat/chat1.ok");
-    EXPECT_EQ(chat.Label4->text(), "http://www.tastvolk.example/chat/chat2.php");
-    f.data.write("chat.ini", "[OPTIONEN]\r\nCHAT1=http://a.example/t.txt\r\nChat1+=http://a.example/\r\n");
-    chat.Command9->click();
-    EXPECT_EQ(chat.Label1->text(), "http://a.example/t.txt");
-    EXPECT_EQ(chat.Label3->text(), "http://a.example/");
-    EXPECT_EQ(chat.Label2->text(), "");
-    EXPECT_EQ(chat.Label4->text(), "");
-}
-
-TEST(Shutdown, NoChangesNoQuestion) {
-    FormFixture f;
-    f.timer(4).fire();
-    f.form->Fexit->click();
-    EXPECT_EQ(f.questionsAsked, 0);
-    EXPECT_EQ(f.processEnds, 1);
-}
-
-TEST(Shutdown, ChangedOptionsAskAndYesSaves) {
-    FormFixture f;
-    f.timer(4).fire();
-    f.form->Check3->setValue(1);
-    f.answerYes = true;
-    f.form->showSaveFailure = [] { ADD_FAILURE() << "the save worked"; };
-    f.form->close();
-    EXPECT_EQ(f.questionsAsked, 1);
-    EXPECT_EQ(f.processEnds, 1);
-    EXPECT_EQ(f.windowFile(), QByteArray("#voice=name:qvx.de.tonra#Soll die Programm \xC4nderungen gespeichert "
-                                         "werden? Buchstabe J. f\xFCr Ja . N. f\xFCr Nein!"));
-    EXPECT_EQ(f.page->clicks.last(), "fenster1");
-    EXPECT_TRUE(f.data.read("optionen.ini").contains("BeiTextURL=1\r\n"));
-}
-
-TEST(Shutdown, ASaveThatCannotWriteIsSpokenWhileABoxHoldsTheEnd) {
-    FormFixture f;
-    f.timer(4).fire();
-    // A folder in the file's place: not even root can write the file.
-    QFile::remove(f.data.path("optionen.ini"));
-    ASSERT_TRUE(QDir().mkpath(f.data.path("optionen.ini")));
-    f.form->Check3->setValue(1);
-    f.answerYes = true;
-    QByteArray spoken;
-    QString click;
-    int shown = 0, endsBefore = -1;
-    f.form->showSaveFailure = [&] {
-        ++shown;
-        spoken = f.windowFile();
-        click = f.page->clicks.last();
-        endsBefore = f.processEnds;
-    };
-    f.form->close();
-    EXPECT_EQ(shown, 1);
-    EXPECT_EQ(spoken, QByteArray("#voice=name:qvx.de.tonra#Die Einstellungen konnten nicht gespeichert werden!"));
-    EXPECT_EQ(click, "fenster1");
-    EXPECT_EQ(endsBefore, 0);
-    EXPECT_EQ(f.processEnds, 1);
-}
-
-TEST(Shutdown, NoDoesNotSaveAndTheMarkerIsComparedExactly) {
-    FormFixture f;
-    f.timer(4).fire();
-    f.form->Text4->setText("Optionen");
-    const QByteArray before = f.data.read("optionen.ini");
-    f.form->Check3->blockSignals(true);
-    f.form->Check3->setValue(1);
-    f.form->Check3->blockSignals(false);
-    f.answerYes = false;
-    f.form->Exitx_Click();
-    EXPECT_EQ(f.questionsAsked, 1);
-    EXPECT_EQ(f.processEnds, 1);
-    EXPECT_EQ(f.data.read("optionen.ini"), before);
-}
-
-TEST(Shutdown, WithinFourSecondsTheStartUpChangesCount) {
-    FormFixture f;
-    f.form->close();
-    EXPECT_EQ(f.questionsAsked, 1);
-}
-
-TEST(Shutdown, MissingDataFolderStillAsksAndEnds) {
-    FormFixture f(false, [](platform::Services &s) { s.appFolder += "/fehlt"; });
-    f.form->close();
-    EXPECT_EQ(f.questionsAsked, 1);
-    EXPECT_EQ(f.processEnds, 1);
+    const QString hostile = "http://h.example/a;rm -rf ~ $(touch /tmp/x) 'q\" `id`";
+    for (const QString &address : {hostile, QString(), QString("--help")})
+        f.form->URLGoTo(0, address);
+    EXPECT_EQ(f.shell->opened, QStringList{hostile});
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(f.form->Label1->caption(), QString::fromUtf8("Die Adresse ist nicht gültig!"));
 }
