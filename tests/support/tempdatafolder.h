@@ -1,24 +1,32 @@
 #pragma once
-// A temporary application folder with a copy of the shipped data folder,
-// so that a test can build a window or a speech page on files of its own.
-#include <QByteArray>
-#include <QString>
+// A temporary application folder whose data folder holds a writable copy of
+// the shipped one, or nothing when `copyShipped` is false.
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 namespace lesemund::testing {
 
 class TempDataFolder {
 public:
-    // Copies data/lesemund of the source tree into <temp>/lesemund unless
-    // `copyShipped` is false, in which case <temp>/lesemund is empty.
-    explicit TempDataFolder(bool copyShipped = true);
-
+    explicit TempDataFolder(bool copyShipped = true) {
+        const QDir shipped(QStringLiteral(LESEMUND_SOURCE_DIR "/data/lesemund"));
+        QDir(appFolder()).mkdir("lesemund");
+        for (const QString &name : copyShipped ? shipped.entryList(QDir::Files) : QStringList())
+            if (QFile::copy(shipped.filePath(name), path(name)))
+                QFile(path(name)).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    }
     QString appFolder() const { return dir_.path(); }
     QString dataFolder() const { return dir_.path() + "/lesemund"; }
     QString path(const QString &name) const { return dataFolder() + "/" + name; }
-
-    QByteArray read(const QString &name) const;
-    void write(const QString &name, const QByteArray &bytes) const;
+    QByteArray read(const QString &name) const {
+        QFile f(path(name));
+        return f.open(QFile::ReadOnly) ? f.readAll() : "";
+    }
+    void write(const QString &name, const QByteArray &bytes) const {
+        if (QFile f(path(name)); f.open(QFile::WriteOnly))
+            f.write(bytes);
+    }
 
 private:
     QTemporaryDir dir_;

@@ -1,6 +1,5 @@
-// Test entry for tests that build windows: a QApplication on the offscreen
-// platform, then every test. The windows run as on a German user's desktop,
-// whatever language the caller's session has.
+// Test entry for the window tests: a QApplication, offscreen unless told
+// otherwise, with a German user's locale whatever the caller's session has.
 #include <QApplication>
 #include <QLocale>
 #include <gtest/gtest.h>
