@@ -1,34 +1,23 @@
 #!/usr/bin/env bash
 # Installs the built program into a temporary prefix, checks what lands
-# there, keeps the user's settings over a second installation, and checks
+# there, keeps the user's options over a second installation, and checks
 # that uninstalling removes exactly what was installed.
 set -euo pipefail
-src="$1"; build="$2"
-prefix="$(mktemp -d)"
+src="$1"; prefix="$(mktemp -d)"
 trap 'rm -rf "$prefix"' EXIT
-fail() { echo "FAIL: $*"; echo "0 passed, 1 failed"; exit 1; }
-
-bash "$src/scripts/install-user" install "$build" "$prefix" >/dev/null
-app="$prefix/lib/tastvolk-lesemund"
-for f in "$app/tastvolk-lesemund" "$app/lesemund/sp" "$app/lesemund/hilfe.txt" "$app/lesemund/optionen.ini" \
-         "$app/lesemund/chat.ini" "$prefix/bin/tastvolk-lesemund" \
-         "$prefix/share/applications/tastvolk-lesemund.desktop" \
-         "$prefix/share/icons/hicolor/scalable/apps/tastvolk-lesemund.svg"; do
-  [ -e "$f" ] || fail "missing $f"
-done
-[ -x "$prefix/bin/tastvolk-lesemund" ] || fail "launcher not executable"
-[ -w "$app/lesemund" ] || fail "data folder not writable"
-grep -q "^Exec=$prefix/bin/tastvolk-lesemund$" "$prefix/share/applications/tastvolk-lesemund.desktop" || fail "desktop entry Exec"
-grep -q "^Name\[de\]=Tastvolk Lesemund$" "$prefix/share/applications/tastvolk-lesemund.desktop" || fail "desktop entry name"
-
+fail() { echo "FAIL: $*"; exit 1; }
+run() { bash "$src/scripts/install-user" "$@" >/dev/null; }
+app="$prefix/lib/tastvolk-lesemund"; bin="$prefix/bin/tastvolk-lesemund"
+entry="$prefix/share/applications/tastvolk-lesemund.desktop"
+run install "$2" "$prefix"
+for f in "$app"/tastvolk-lesemund "$app"/lesemund/{sp,hilfe.txt,optionen.ini,chat.ini} "$bin" "$entry" \
+         "$prefix/share/icons/hicolor/scalable/apps/tastvolk-lesemund.svg"; do [ -e "$f" ] || fail "missing $f"; done
+[ -x "$bin" ] && [ -w "$app/lesemund" ] || fail "launcher not executable or data folder not writable"
+grep -q "^Exec=$bin$" "$entry" && grep -q "^Name\[de\]=Tastvolk Lesemund$" "$entry" || fail "desktop entry"
 printf '[optionen]\r\nAktivesFenster=0\r\n' > "$app/lesemund/optionen.ini"
-bash "$src/scripts/install-user" install "$build" "$prefix" >/dev/null
+run install "$2" "$prefix"
 grep -q "AktivesFenster=0" "$app/lesemund/optionen.ini" || fail "reinstall overwrote the user's options"
-
 mkdir -p "$prefix/share/applications/other"
-bash "$src/scripts/install-user" uninstall "$prefix" >/dev/null
-[ ! -e "$app" ] || fail "application folder left behind"
-[ ! -e "$prefix/bin/tastvolk-lesemund" ] || fail "launcher left behind"
-[ ! -e "$prefix/share/applications/tastvolk-lesemund.desktop" ] || fail "desktop entry left behind"
+run uninstall "$prefix"
+for f in "$app" "$bin" "$entry"; do [ ! -e "$f" ] || fail "left behind: $f"; done
 [ -d "$prefix/share/applications/other" ] || fail "uninstall removed something that was not ours"
-echo "1 passed, 0 failed"
