@@ -116,7 +116,7 @@ TEST_F(Reading, EachFileGoesToItsReaderAndStaysUnchanged) {
         EXPECT_EQ(source, reads) << name;
         EXPECT_EQ(called(), programs) << name;
     }
-    // Nothing, at once, from what is no readable file, or without the program.
+    // Nothing from what is no readable file, or without the program.
     ASSERT_TRUE(QDir().mkpath(docs + "/x.txt"));
     ASSERT_TRUE(QFile::link(docs + "/b.doc", docs + "/a.doc") && QFile::link(docs + "/a.doc", docs + "/b.doc"));
     ASSERT_TRUE(QFile::link("/dev/zero", docs + "/null.txt"));
@@ -131,13 +131,12 @@ TEST_F(Reading, EachFileGoesToItsReaderAndStaysUnchanged) {
 // The installed catdoc and LibreOffice read a document whose name looks
 // like options just like the program's own readers.
 TEST_F(Reading, RealOutsidePrograms) {
-    reader.setCatdocProgram("catdoc");
-    reader.setLibreOfficeProgram("soffice");
+    const DocumentReader real; // with catdoc and soffice
     for (const QString name : {"umlaute.doc", "umlaute.docx"}) {
         const bool soffice = name.endsWith('x');
         const QString path = docs + "/-w -d \"ä\" " + name;
         if (!findProgram(soffice ? "soffice" : "catdoc").isEmpty() && writeBytes(path, fixture(name))) {
-            EXPECT_EQ(lines((soffice ? reader.read(path) : reader.readWithCatdoc(path)).value_or("")), exportLines(name));
+            EXPECT_EQ(lines((soffice ? real.read(path) : real.readWithCatdoc(path)).value_or("")), exportLines(name));
         }
     }
 }
@@ -186,9 +185,8 @@ TEST_F(Reading, FileAndWebAddresses) {
 // document every call but setVisible fails (there is no window to show);
 // nothing is selected before editSelectAll; variables come back unchanged;
 // close closes all; after quit nothing works any more.
-TEST(ReaderWordProcessor, EachCallInTurn) {
-    QTemporaryDir dir;
-    const QString doc = dir.filePath("a.txt");
+TEST_F(Reading, WordProcessorEachCallInTurn) {
+    const QString doc = docs + "/a.txt";
     ASSERT_TRUE(writeBytes(doc, "Erster\r\nZweiter"));
     const auto b = [](bool v) { return QString(v ? "1" : "0"); };
     const auto o = [](const std::optional<QString> &s) { return s.value_or("<none>"); };
@@ -196,7 +194,7 @@ TEST(ReaderWordProcessor, EachCallInTurn) {
     EXPECT_EQ(w.activeSource(), Source::None);
     const QStringList calls{
         w.selection(), b(w.editSelectAll()), o(w.getDocumentVar("v")), b(w.setDocumentVar("v", "x")),
-        b(w.documentsClose(0)), b(w.documentsOpen(dir.filePath("fehlt.doc"), true)), b(w.setVisible(true)),
+        b(w.documentsClose(0)), b(w.documentsOpen(docs + "/fehlt.doc", true)), b(w.setVisible(true)),
         b(w.setVisible(false)), b(w.documentsOpen(doc, true)), w.selection(), b(w.editSelectAll()), w.selection(),
         b(w.setDocumentVar("v", "\r\n\t€")), o(w.getDocumentVar("v")), o(w.getDocumentVar("w")),
         b(w.documentsClose(0)), o(w.getDocumentVar("v")), b(w.documentsClose(0)), b(w.quit()), b(w.quit()),
@@ -224,9 +222,10 @@ TEST(WordReader, ShortDamagedAndLoopingFiles) {
     EXPECT_FALSE(readWordDocument(loop).text.has_value());
 }
 
-// Paragraphs of a fixture rewritten in place: fields give their result,
-// nested or not; breaks end paragraphs; no-break and soft hyphens, anchors,
-// footnote marks. The main text length decides what is read.
+// Fixtures rewritten in place: fields give their result, nested or not;
+// breaks end paragraphs; no-break and soft hyphens, anchors, footnote marks;
+// the main text length decides what is read; a symbol font's check mark in
+// a numbered list's label.
 TEST(WordReader, FieldsBreaksHyphensAndTheMainTextLength) {
     QByteArray doc = fixture("umlaute.doc");
     doc.replace(utf16(u("Grüße aus Köln und Düsseldorf!")), // texts of the same lengths
@@ -239,6 +238,9 @@ TEST(WordReader, FieldsBreaksHyphensAndTheMainTextLength) {
         put32(doc, fib(doc) + 0x4C, length);
         EXPECT_EQ(readWordDocument(doc).text.value_or("<nichts>").left(u(want).size()), u(want)) << length;
     }
+    QByteArray list = fixture("liste.doc"); // the level text "1." becomes "1" and a check mark
+    list.replace(QByteArray("\x02\0\0\0.\0", 6), QByteArray("\x02\0\0\0\xFC\xF0", 6));
+    EXPECT_EQ(readWordDocument(list).text, fastReaders().read(fixturePath("liste.doc"))->replace(". ", u("✓ ")));
 }
 
 // --- RTF ---------------------------------------------------------------------
@@ -298,7 +300,7 @@ TEST(Rtf, CutRandomDamagedAndDeepDocuments) {
 
 // --- plain text ----------------------------------------------------------------
 
-TEST(PlainText, LineEndsEncodingsAndLimit) {
+TEST_F(Reading, PlainTextLineEndsEncodingsAndLimit) {
     const std::tuple<QByteArray, const char *, qsizetype> cases[] = {
         // CR LF, LF and CR end a paragraph; a final line end adds none.
         {"eins\r\nzwei\ndrei\rvier\r\n", "eins\rzwei\rdrei\rvier\r", 99},
@@ -319,10 +321,8 @@ TEST(PlainText, LineEndsEncodingsAndLimit) {
     // With a limit of 10 characters 48 bytes of a file are read; the 48th is
     // the first of a two-byte character, which must not make the text
     // Windows-1252.
-    QTemporaryDir dir;
-    const QString path = dir.path() + "/schnitt.txt";
-    ASSERT_TRUE(writeBytes(path, "\xC3\xA4" + QByteArray(45, 'a') + "\xC3\xA4" + QByteArray(20, 'b')));
-    EXPECT_EQ(readPlainTextDocument(path, 10), u("ä") + QString(9, 'a') + CR + kCut);
+    ASSERT_TRUE(writeBytes(docs + "/a.txt", "\xC3\xA4" + QByteArray(45, 'a') + "\xC3\xA4" + QByteArray(20, 'b')));
+    EXPECT_EQ(readPlainTextDocument(docs + "/a.txt", 10), u("ä") + QString(9, 'a') + CR + kCut);
 }
 
 // --- the fast readers against LibreOffice --------------------------------------
