@@ -1,107 +1,83 @@
 #pragma once
-// A small HTTP/1.1 server for tests: listens on 127.0.0.1 at a free port,
-// answers each connection in a thread of its own (one request per
-// connection, "Connection: close"), and records every request it gets.
-// Paths are answered by handlers set per path; a path without one gets a
-// 404 page. The server stops promptly in its destructor, also while a
-// connection is stalled or a huge body is under way.
+// A tiny HTTP/1.1 server on 127.0.0.1 for tests: one connection at a time,
+// one request each, answered from a table of paths (others get an empty
+// 404); it keeps the head of every request. Its clients wait for their
+// answer, so a connection ends at the latest when its client gives up.
 #include <QByteArray>
-#include <QList>
-#include <QPair>
+#include <QHash>
 #include <QString>
 
-#include <atomic>
-#include <functional>
-#include <map>
-#include <memory>
+#include <netinet/in.h>
+#include <unistd.h>
+
 #include <mutex>
 #include <thread>
-#include <vector>
 
 namespace lesemund::testing {
 
-struct HttpTestRequest {
-    QByteArray method;
-    QByteArray target;  // as sent: path and query
-    QByteArray path;    // the target without its query
-    QList<QPair<QByteArray, QByteArray>> headers;
-    QByteArray body;
-
-    // The first header of that name (case-insensitive), "" if none.
-    QByteArray header(const QByteArray &name) const;
-    bool hasHeader(const QByteArray &name) const;
-};
-
 struct HttpTestResponse {
-    int status = 200;
-    QByteArray contentType = "text/plain";  // no header when empty
-    QByteArray body;
-    QList<QPair<QByteArray, QByteArray>> headers;  // further headers
-    bool stall = false;         // read the request, then never answer
-    qsizetype chunkSize = 0;    // > 0: send the body in pieces of this size
-    int chunkPauseMs = 0;       // pause between the pieces
-    bool contentLength = true;  // false: the body ends when the connection closes
+    int status = 200;  // 0: read the request, then never answer
+    QByteArray contentType = "text/plain", body;
+    QByteArray location;  // sent as the Location header when set
 };
-
-using HttpTestHandler = std::function<HttpTestResponse(const HttpTestRequest &)>;
 
 class HttpTestServer {
 public:
-    HttpTestServer();
-    ~HttpTestServer();
-    HttpTestServer(const HttpTestServer &) = delete;
-    HttpTestServer &operator=(const HttpTestServer &) = delete;
-
-    // False when the socket could not be set up (then port() is 0).
-    bool isListening() const { return listenFd_ >= 0; }
-    quint16 port() const { return port_; }
-    // "http://127.0.0.1:<port>" followed by `path`.
-    QString url(const QString &path) const;
-
-    // The general form: `path` (without query) is answered by `handler`.
-    // Setting a path again replaces its handler, also while serving.
-    void handle(const QByteArray &path, HttpTestHandler handler);
-
-    // Shorthands for the common answers.
-    void serve(const QByteArray &path, const QByteArray &body,
-               const QByteArray &contentType = "text/plain", int status = 200);
-    void redirect(const QByteArray &path, const QByteArray &location, int status = 302);
-    void stall(const QByteArray &path);
-    // `size` bytes of `fill`, sent in 64 KiB pieces.
-    void serveHuge(const QByteArray &path, qsizetype size = 10 * 1024 * 1024, char fill = 'x');
-
-    // The body of the 404 page of paths without a handler.
-    void setNotFoundBody(const QByteArray &body);
-
-    QList<HttpTestRequest> requests() const;
-    QList<HttpTestRequest> requestsFor(const QByteArray &path) const;
-    int hitCount(const QByteArray &path) const;
-
-    // A port on 127.0.0.1 where nothing listens (one that was free a moment
-    // ago), for tests of a refused connection.
-    static quint16 closedPort();
+    HttpTestServer() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        socklen_t len = sizeof addr;
+        if (::bind(fd_, reinterpret_cast<sockaddr *>(&addr), len) == 0 && ::listen(fd_, 16) == 0 &&
+            ::getsockname(fd_, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
+            port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~HttpTestServer() {
+        ::shutdown(fd_, SHUT_RDWR);  // ends the wait in accept()
+        thread_.join();
+        ::close(fd_);
+    }
+    bool isListening() const { return port_ != 0; }
+    QString url(const QString &path) const { return QStringLiteral("http://127.0.0.1:%1").arg(port_) + path; }
+    void serve(const QByteArray &path, const HttpTestResponse &response) {
+        std::lock_guard lock(mutex_);
+        routes_[path] = response;
+    }
+    void serve(const QByteArray &path, const QByteArray &body, const QByteArray &type = "text/plain", int status = 200) {
+        serve(path, {status, type, body, {}});
+    }
+    QList<QByteArray> requests() const {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
 
 private:
-    struct Connection {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
+    void run() {
+        for (int c; (c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ::close(c)) {
+            QByteArray head;
+            char buffer[4096];
+            for (ssize_t n = 1; n > 0 && !head.contains("\r\n\r\n"); head.append(buffer, std::max<ssize_t>(n, 0)))
+                n = ::recv(c, buffer, sizeof buffer, 0);
+            std::unique_lock lock(mutex_);
+            requests_.append(head);
+            const HttpTestResponse r = routes_.value(head.split(' ').value(1), {404, "text/html", {}, {}});
+            lock.unlock();
+            const QByteArray out = "HTTP/1.1 " + QByteArray::number(r.status) + " X\r\nContent-Type: " +
+                                   r.contentType + "\r\nContent-Length: " + QByteArray::number(r.body.size()) +
+                                   (r.location.isEmpty() ? "" : "\r\nLocation: " + r.location) +
+                                   "\r\nConnection: close\r\n\r\n" + r.body;
+            while (r.status == 0 && ::recv(c, buffer, sizeof buffer, 0) > 0) {
+            }
+            for (ssize_t at = 0, n = 0; r.status && at < out.size() && n >= 0; at += n)
+                n = ::send(c, out.constData() + at, size_t(out.size() - at), MSG_NOSIGNAL);
+        }
+    }
 
-    void acceptLoop();
-    void serveConnection(int fd);
-    void reapFinished(bool all);
-
-    int listenFd_ = -1;
-    int stopRead_ = -1;
-    int stopWrite_ = -1;
+    const int fd_;
     quint16 port_ = 0;
-    std::thread acceptThread_;
-
+    std::thread thread_;
     mutable std::mutex mutex_;
-    std::map<QByteArray, HttpTestHandler> handlers_;
-    QByteArray notFoundBody_ = "<html><body><h1>404 Not Found</h1></body></html>";
-    QList<HttpTestRequest> requests_;
-    std::vector<Connection> connections_;
+    QHash<QByteArray, HttpTestResponse> routes_;
+    QList<QByteArray> requests_;
 };
 
 } // namespace lesemund::testing
