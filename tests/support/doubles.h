@@ -6,6 +6,7 @@
 #include "platform/shellopener.h"
 #include "support/manualtimer.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <ostream>
@@ -16,12 +17,29 @@ inline void PrintTo(const QByteArray &b, std::ostream *os) { *os << '"' << b.toS
 namespace lesemund::testing {
 
 // Records the clicks on a page that exists, the only kind the real control loads.
+// Keeps the speech files as they were at each click.
 struct FakeBrowserControl : platform::BrowserControl {
-    void navigate(const QString &path) override { loaded = QFileInfo::exists(path); }
-    bool clickButton(const QString &name) override { if (loaded) clicks << name; return loaded; }
+    void navigate(const QString &path) override {
+        loaded = QFileInfo::exists(path);
+        folder = QFileInfo(path).path();
+    }
+    bool clickButton(const QString &name) override {
+        if (loaded) {
+            clicks << name;
+            textFileAtClick << slurp("/text.txt");
+            windowFileAtClick << slurp("/fenster.txt");
+        }
+        return loaded;
+    }
     bool isLoaded() const override { return loaded; }
+    QByteArray slurp(const QString &name) const {
+        QFile f(folder + name); // a pipe in place of the file is not opened
+        return QFileInfo(f).isFile() && f.open(QFile::ReadOnly) ? f.readAll() : QByteArray();
+    }
     bool loaded = false;
+    QString folder;
     QStringList clicks;
+    QList<QByteArray> textFileAtClick, windowFileAtClick;
 };
 
 struct RecordingShellOpener : platform::ShellOpener {
