@@ -5,150 +5,70 @@
 #include <QFile>
 #include <QStandardPaths>
 
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
-
 #include <xcb/xcb.h>
 
 namespace lesemund::testing {
 namespace {
-
-bool displayTaken(int display) {
-    return QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)) ||
-           QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(display));
+QString lockOf(int d) { return QStringLiteral("/tmp/.X%1-lock").arg(d); }
+QString socketOf(int d) { return QStringLiteral("/tmp/.X11-unix/X%1").arg(d); }
+pid_t lockOwner(int d) {
+    QFile lock(lockOf(d));
+    return lock.open(QIODevice::ReadOnly) ? lock.readAll().trimmed().toInt() : 0;
 }
-
 } // namespace
 
-XvfbServer::~XvfbServer() { stop(); }
-
 bool XvfbServer::start(int firstDisplay, QString *error) {
-    stop();
-    for (int display = firstDisplay; display < firstDisplay + 200; ++display) {
-        if (displayTaken(display))
+    stop(SIGTERM);
+    const QByteArray program = QFile::encodeName(QStandardPaths::findExecutable(QStringLiteral("Xvfb")));
+    firstDisplay = firstDisplay < 0 ? display_ : firstDisplay;
+    for (int d = firstDisplay; !program.isEmpty() && d < firstDisplay + 100; ++d) {
+        const QByteArray arg = ":" + QByteArray::number(d);
+        const char *argv[] = {program, arg, "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24", nullptr};
+        if (QFile::exists(lockOf(d)) || QFile::exists(socketOf(d)) || (pid_ = spawnTestServer(argv, 0, 0)) < 0)
             continue;
-        if (launch(display, error))
-            return true;
-    }
-    if (error && error->isEmpty())
-        *error = QStringLiteral("no free display");
-    return false;
-}
-
-bool XvfbServer::restart(QString *error) {
-    const int display = display_;
-    stop();
-    if (display < 0)
-        return start(120, error);
-    // The old server's socket and lock go with it; give them a moment.
-    for (int i = 0; i < 200 && displayTaken(display); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return launch(display, error);
-}
-
-bool XvfbServer::launch(int display, QString *error) {
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-    if (program.isEmpty()) {
-        if (error)
-            *error = QStringLiteral("Xvfb is not installed");
-        return false;
-    }
-    const QByteArray path = QFile::encodeName(program);
-    const QByteArray displayArg = ":" + QByteArray::number(display);
-    const char *argv[] = {path.constData(), displayArg.constData(), "-nolisten", "tcp", "-noreset",
-                          "-screen", "0", "1024x768x24", nullptr};
-    const pid_t pid = spawnTestServer(argv, nullptr, nullptr);
-    if (pid < 0) {
-        if (error)
-            *error = QStringLiteral("fork failed");
-        return false;
-    }
-
-    // Ready when the lock file names our server and it accepts a
-    // connection; a server that finds the display taken ends at once.
-    const QString lockPath = QStringLiteral("/tmp/.X%1-lock").arg(display);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (std::chrono::steady_clock::now() < end) {
-        int status = 0;
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            if (error)
-                *error = QStringLiteral("Xvfb could not start on :%1").arg(display);
-            return false;
-        }
-        QFile lock(lockPath);
-        if (lock.open(QIODevice::ReadOnly) && lock.readAll().trimmed().toInt() == pid) {
-            xcb_connection_t *c = xcb_connect(displayArg.constData(), nullptr);
-            const bool up = !xcb_connection_has_error(c);
-            xcb_disconnect(c);
+        // Up when the lock names this server and it answers; a server that
+        // finds the display taken ends at once.
+        for (int i = 0; i < 1500 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i) {
+            xcb_connection_t *c = lockOwner(d) == pid_ ? xcb_connect(arg, nullptr) : nullptr;
+            const bool up = c && !xcb_connection_has_error(c);
+            if (c)
+                xcb_disconnect(c);
             if (up) {
-                pid_ = pid;
-                display_ = display;
-                paused_ = false;
+                display_ = d;
                 return true;
             }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ::kill(pid, SIGKILL);
-    reapTestServer(pid, std::chrono::seconds(5));
-    if (error)
-        *error = QStringLiteral("Xvfb did not come up on :%1").arg(display);
-    return false;
-}
-
-void XvfbServer::reap(int signal) {
-    if (pid_ <= 0)
-        return;
-    if (paused_)
-        ::kill(pid_, SIGCONT);
-    ::kill(pid_, signal);
-    if (!reapTestServer(pid_, std::chrono::seconds(5))) {
         ::kill(pid_, SIGKILL);
         reapTestServer(pid_, std::chrono::seconds(5));
     }
-    // A server that was killed leaves its socket (and lock file, if it
-    // made one) behind. Both are ours unless a lock names another server.
-    QFile lock(QStringLiteral("/tmp/.X%1-lock").arg(display_));
-    bool ours = true;
-    if (lock.open(QIODevice::ReadOnly)) {
-        ours = lock.readAll().trimmed().toInt() == pid_;
-        lock.close();
-        if (ours)
-            lock.remove();
-    }
-    if (ours)
-        QFile::remove(QStringLiteral("/tmp/.X11-unix/X%1").arg(display_));
+    if (error)
+        *error = program.isEmpty() ? "Xvfb is not installed" : "Xvfb did not start";
     pid_ = -1;
-    paused_ = false;
+    return false;
 }
 
-void XvfbServer::stop() { reap(SIGTERM); }
-
-void XvfbServer::kill() { reap(SIGKILL); }
-
-void XvfbServer::pause() {
-    if (pid_ > 0 && !paused_) {
-        ::kill(pid_, SIGSTOP);
-        paused_ = true;
+void XvfbServer::stop(int signal) {
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGCONT);
+    ::kill(pid_, signal);
+    if (!reapTestServer(pid_, std::chrono::seconds(5)) && ::kill(pid_, SIGKILL) == 0)
+        reapTestServer(pid_, std::chrono::seconds(5));
+    // A killed server leaves its socket and lock behind.
+    if (const pid_t owner = lockOwner(display_); owner == 0 || owner == pid_) {
+        QFile::remove(lockOf(display_));
+        QFile::remove(socketOf(display_));
     }
+    pid_ = -1;
 }
 
-void XvfbServer::resume() {
-    if (pid_ > 0 && paused_) {
-        ::kill(pid_, SIGCONT);
-        paused_ = false;
-    }
-}
-
-XvfbServer &sharedXvfbServer(int firstDisplay) {
+XvfbServer &sharedXvfb() {
     static XvfbServer server;
-    if (!server.running())
-        server.start(firstDisplay);
+    if (server.pid() <= 0)
+        server.start(140);
     return server;
 }
 
