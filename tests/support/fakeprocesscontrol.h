@@ -13,13 +13,11 @@ struct FakeProcessControl : platform::ProcessControl {
         calls << QStringLiteral("open %1 %2 %3").arg(access).arg(int(inherit)).arg(pid);
         return pid > 0 ? 7 : 0;
     }
-    bool terminateProcess(Handle h, quint32 exitCode) override {
-        calls << QStringLiteral("terminate %1 %2").arg(h).arg(exitCode);
-        return h;
-    }
-    bool closeHandle(Handle h) override {
-        calls << QStringLiteral("close %1").arg(h);
-        return h;
+    bool terminateProcess(Handle h, quint32 c) override { return note(QString("terminate %1 %2").arg(h).arg(c), h); }
+    bool closeHandle(Handle h) override { return note(QString("close %1").arg(h), h); }
+    bool note(const QString &call, Handle h) {
+        calls << call;
+        return h != 0;
     }
 };
 

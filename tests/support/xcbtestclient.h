@@ -31,25 +31,22 @@ struct XcbTestClient {
         xcb_create_window(c, io ? XCB_COPY_FROM_PARENT : 0, w, root, 10, 10, 200, 100, io,
                           io ? XCB_WINDOW_CLASS_INPUT_OUTPUT : XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT,
                           XCB_CW_OVERRIDE_REDIRECT, &overrideRedirect);
-        set(w, "WM_NAME", "STRING", title);
         if (kind != Unmapped)
             xcb_map_window(c, w);
-        sync();
+        set(w, "WM_NAME", "STRING", title);
         return w;
     }
     // Sets a property of bytes, or of 32-bit items (ids, atoms, numbers).
     void set(xcb_window_t w, const char *property, const char *type, const QByteArray &bytes) {
-        change(w, property, type, 8, bytes.size(), bytes.constData());
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, atom(property), atom(type), 8, bytes.size(), bytes.data());
+        sync();
     }
     void set(xcb_window_t w, const char *property, const char *type, const std::vector<uint32_t> &items) {
-        change(w, property, type, 32, items.size(), items.data());
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, atom(property), atom(type), 32, items.size(), items.data());
+        sync();
     }
     void setNetWmName(xcb_window_t w, const QByteArray &utf8) { set(w, "_NET_WM_NAME", "UTF8_STRING", utf8); }
     void setPid(xcb_window_t w, uint32_t pid) { set(w, "_NET_WM_PID", "CARDINAL", {pid}); }
-    void change(xcb_window_t w, const char *property, const char *type, int format, size_t n, const void *data) {
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, atom(property), atom(type), format, n, data);
-        sync();
-    }
     // Waits until the server has carried out everything sent so far.
     void sync() { free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
 
