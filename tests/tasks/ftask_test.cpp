@@ -118,7 +118,7 @@ TEST(Ftask, ListsLineUpTaskBeendenReadsTheIdAndEveryUnloadStartsOver) {
     EXPECT_FALSE(r.task.isLoaded() || r.task.isVisible() || r.timer().isActive());
     r.task.showTask();
     r.timer().fire();
-    EXPECT_FALSE(r.task.Check1()->isChecked());
+    EXPECT_TRUE(r.task.Option1()->isChecked() && !r.task.Check1()->isChecked());
     EXPECT_EQ(r.spoken, (QStringList{"Fenster 0", "Fenster 0"}));
 }
 

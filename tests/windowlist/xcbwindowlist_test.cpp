@@ -59,6 +59,7 @@ TEST(XcbWindowList, WhatEachWindowGives) {
         {.types = {"DOCK"}, .pid = 4444, .machine = "anderer.example", .border = false},
         {.types = {"TOOLTIP"}, .pid = 0xFFFFFFFFu, .border = false, .processId = -1},
         {.types = {"LESEMUND_TEST", "POPUP_MENU"}, .border = false},
+        {.types = {"LESEMUND_TEST"}}, // none known: a normal window
         {.kind = X::OverrideRedirect, .border = false},
         {.kind = X::InputOnly, .border = false},
         {.noDecorations = true, .border = false},
