@@ -25,6 +25,8 @@ TEST(TaskWindow, Timer1OpensItCheck1ClosesItAndEachNewTopTitleIsSpokenOnce) {
     EXPECT_EQ(f.form->ftask(), nullptr);
     std::swap(f.windows->desktop.windows[0], f.windows->desktop.windows[1]);
     f.form->Command10->click();
+    f.form->Command10->click();
+    EXPECT_EQ(f.timers->timers().size(), 6u) << "a second show request keeps the window";
     EXPECT_TRUE(f.form->ftask()->isVisible() && !f.form->ftask()->isModal());
     f.timers->timers().back()->fire();
     EXPECT_EQ(f.windowFile(), "#voice=name:qvx.de.tonra#Rechner\r\n");

@@ -7,14 +7,10 @@ namespace lesemund::testing {
 struct FakeWindowList : platform::WindowList {
     // What snapshots return: a desktop of handle 1, then the windows from the top.
     platform::WindowSnapshot desktop{true, {1, {}, true, false, 0}, {}};
-    int snapshots = 0;
-    platform::WindowSnapshot snapshot() override {
-        ++snapshots;
-        return desktop;
-    }
-    // Adds a window below the others.
-    void add(qint64 handle, const QString &title, qint32 pid = 0, bool visible = true, bool border = true) {
-        desktop.windows.push_back({handle, title, visible, border, pid});
+    platform::WindowSnapshot snapshot() override { return desktop; }
+    // Adds a visible, framed window below the others.
+    void add(qint64 handle, const QString &title, qint32 pid = 0) {
+        desktop.windows.push_back({handle, title, true, true, pid});
     }
 };
 

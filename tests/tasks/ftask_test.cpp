@@ -9,14 +9,9 @@
 #include "tasks/ftask.h"
 
 #include <QtWidgets>
-
-#include <cerrno>
 #include <gtest/gtest.h>
 
-using namespace lesemund;
-using namespace lesemund::testing;
-
-namespace {
+namespace lesemund::testing {
 
 // The task window with the main window's Text1 and "Text Lesen" button;
 // each press records what Text1 held, which is what the main window speaks.
@@ -110,6 +105,14 @@ TEST(Ftask, ListsLineUpTaskBeendenReadsTheIdAndEveryUnloadStartsOver) {
         const QString expected = QString("open 1 0 %1,terminate %2 1,close %2").arg(c.pid).arg(c.pid > 0 ? 7 : 0);
         EXPECT_EQ(processes.calls.join(','), expected);
     }
+    QString verdict;
+    QTimer::singleShot(0, [&] {
+        auto *box = static_cast<QMessageBox *>(QApplication::activeModalWidget());
+        verdict = box->text();
+        box->close();
+    });
+    r.task.Command4()->click();
+    EXPECT_EQ(verdict, "nicht gleich") << "the empty comparison field against the selected title";
     // "Ende", then a new load: nothing polls meanwhile, and the controls and
     // the comparison field start over, so the top title is spoken again.
     r.timer().fire();
@@ -122,4 +125,4 @@ TEST(Ftask, ListsLineUpTaskBeendenReadsTheIdAndEveryUnloadStartsOver) {
     EXPECT_EQ(r.spoken, (QStringList{"Fenster 0", "Fenster 0"}));
 }
 
-} // namespace
+} // namespace lesemund::testing
