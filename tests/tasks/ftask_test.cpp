@@ -81,7 +81,7 @@ TEST(Ftask, OnX11ItSpeaksEachNewTopTitleFiltersAndEndsTheRightProcess) {
     EXPECT_FALSE(processes.closeHandle(early));
 }
 
-TEST(Ftask, ListsLineUpTaskBeendenReadsTheIdAndEveryUnloadStartsOver) {
+TEST(Ftask, ListsLineUpTaskBeendenReadsTheIdCommand4ComparesAndEndeStartsOver) {
     FakeWindowList windows;
     FakeProcessControl processes;
     for (int i = 0; i < 60; ++i)
