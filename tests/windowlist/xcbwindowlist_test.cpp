@@ -1,32 +1,22 @@
-// The X11 window list against a private Xvfb. No window manager runs there,
-// so the window tree is the source unless a test plays the manager's part by
-// putting the stacking list and the check window on the root itself.
+// The X11 window list on a private Xvfb without a window manager: the window
+// tree is the source unless a test plays the manager's part on the root.
 #include "platform/xcbwindowlist.h"
 #include "support/xcbtestclient.h"
 #include "support/xvfbserver.h"
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QStringList>
 
-#include <chrono>
 #include <thread>
 #include <unistd.h>
 
 using namespace lesemund::platform;
 using namespace lesemund::testing;
+using X = XcbTestClient;
 
 namespace {
 
-const WindowInfo *find(const WindowSnapshot &s, xcb_window_t w) {
-    for (const WindowInfo &info : s.windows)
-        if (info.handle == static_cast<qint64>(w))
-            return &info;
-    return nullptr;
-}
-
-// The titles of the snapshot's windows, topmost first.
 QStringList titles(const WindowSnapshot &s) {
     QStringList result;
     for (const WindowInfo &info : s.windows)
@@ -34,209 +24,106 @@ QStringList titles(const WindowSnapshot &s) {
     return result;
 }
 
-XcbWindowList::Settings settingsFor(const XvfbServer &server) {
-    XcbWindowList::Settings settings;
-    settings.display = server.displayName();
-    settings.reconnectIntervalMs = 100;
-    return settings;
-}
-
-XvfbServer &sharedServer() { return lesemund::testing::sharedXvfbServer(140); }
-
-class XcbWindowListTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(client.ok()) << "no Xvfb"; }
-    void TearDown() override {
-        client.deleteProperty(client.root(), "_NET_CLIENT_LIST_STACKING");
-        client.deleteProperty(client.root(), "_NET_SUPPORTING_WM_CHECK");
-    }
-
-    WindowSnapshot snap() {
-        WindowSnapshot s = list.snapshot();
-        EXPECT_TRUE(s.available);
-        return s;
-    }
-
-    // A check window naming the manager; it points at itself when `alive`,
-    // else it is destroyed again, as a crashed manager leaves it.
-    void playWindowManager(const std::vector<xcb_window_t> &bottomUp, bool alive = true) {
-        XcbTestClient::Options hidden;
-        hidden.map = false;
-        const xcb_window_t check = client.createWindow({}, hidden);
-        client.setWindows(check, "_NET_SUPPORTING_WM_CHECK", {check});
-        client.setWindows(client.root(), "_NET_SUPPORTING_WM_CHECK", {check});
-        client.setWindows(client.root(), "_NET_CLIENT_LIST_STACKING", bottomUp);
-        if (!alive)
-            client.destroy(check);
-    }
-
-    XcbTestClient client{sharedServer().displayName()};
-    XcbWindowList list{settingsFor(sharedServer())};
-};
-
-TEST_F(XcbWindowListTest, TitlesAsTheWindowsGiveThem) {
-    const auto named = [&](const QByteArray &netWmName) {
-        const xcb_window_t w = client.createWindow({});
-        client.setNetWmName(w, netWmName);
-        return w;
-    };
-    const auto wmName = [&](const QByteArray &bytes, const char *type) {
-        const xcb_window_t w = client.createWindow({});
-        client.setWmName(w, bytes, type);
-        return w;
-    };
+TEST(XcbWindowList, WhatEachWindowGives) {
+    X x(sharedXvfb().displayName());
+    XcbWindowList list(sharedXvfb().settings());
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
     // 1 + 2 * 40000 bytes: the 64 KB limit falls inside an "ä".
     const QString overlong = QStringLiteral("a") + QString(40000, QChar(0xE4));
-    const xcb_window_t both = client.createWindow("Alter Name");
-    client.setNetWmName(both, QStringLiteral("Neuer Name äöü").toUtf8());
-    const xcb_window_t emptyNet = client.createWindow("Ersatz");
-    client.setNetWmName(emptyNet, QByteArray());
-
     const struct {
-        xcb_window_t window;
-        QString title;
+        X::Kind kind = X::Mapped;
+        QByteArray netWmName{}, wmName{};
+        const char *wmType = "STRING";
+        std::vector<const char *> types{};
+        uint32_t pid = 0;
+        QByteArray machine{};
+        bool noDecorations = false;
+        // what the window gives
+        QString title{};
+        bool visible = true, border = true;
+        qint32 processId = 0;
     } cases[] = {
-        {both, QStringLiteral("Neuer Name äöü")},
-        {emptyNet, QStringLiteral("Ersatz")},
-        {client.createWindow(QByteArray("Gr\xfc\xdf" "e")), QStringLiteral("Grüße")},
-        {wmName(QStringLiteral("Maß").toUtf8(), "UTF8_STRING"), QStringLiteral("Maß")},
-        {wmName(QByteArray("Gr\xfc\xdf" "e \x1b-A" "da"), "COMPOUND_TEXT"), QStringLiteral("Grüße da")},
-        {client.createWindow({}), QString()},
+        {.netWmName = "Neuer Name \xc3\xa4", .wmName = "Alter Name", .title = "Neuer Name ä"},
+        {.wmName = "Gr\xfc\xdf" "e", .title = "Grüße"}, // the _NET_WM_NAME of every row without one is empty
+        {.wmName = "Ma\xc3\x9f", .wmType = "UTF8_STRING", .title = "Maß"},
+        {.wmName = "Gr\xfc\xdf" "e \x1b-A" "da\x1b/A!", .wmType = "COMPOUND_TEXT", .title = "Grüße da!"},
         // Bytes that are not UTF-8 are read as Windows-1252.
-        {named("Caf\xe9 \x80 \xff\xfe"), QStringLiteral("Café € ÿþ")},
-        {named("abc\xe2\x82"), QStringLiteral("abcâ‚")},
-        {named(QByteArray("Eins\0Zwei", 9)), QStringLiteral("Eins")},
-        {named(overlong.toUtf8()), overlong.left(32768)},
+        {.netWmName = "Caf\xe9 \x80 \xff\xfe", .title = "Café € ÿþ"},
+        {.netWmName = "abc\xe2\x82", .title = "abcâ‚"},
+        {.netWmName = QByteArray("Eins\0Zwei", 9), .title = "Eins"},
+        {.netWmName = overlong.toUtf8(), .title = overlong.left(32768)},
+        {.kind = X::Unmapped, .visible = false},
+        {.types = {"DIALOG"}, .pid = 4242, .processId = 4242},
+        {.types = {"UTILITY"}, .pid = 4343, .machine = host, .processId = 4343},
+        {.types = {"DOCK"}, .pid = 4444, .machine = "anderer.example", .border = false},
+        {.types = {"TOOLTIP"}, .pid = 0xFFFFFFFFu, .border = false, .processId = -1},
+        {.types = {"LESEMUND_TEST", "POPUP_MENU"}, .border = false},
+        {.types = {"LESEMUND_TEST"}}, // none known: a normal window
+        {.kind = X::OverrideRedirect, .border = false},
+        {.kind = X::InputOnly, .border = false},
+        {.noDecorations = true, .border = false},
     };
-    const WindowSnapshot s = snap();
     for (const auto &c : cases) {
-        const WindowInfo *info = find(s, c.window);
-        ASSERT_NE(info, nullptr);
-        EXPECT_EQ(info->title, c.title) << c.title.left(40).toStdString();
+        const xcb_window_t w = x.createWindow({}, c.kind);
+        x.setNetWmName(w, c.netWmName);
+        x.set(w, "WM_NAME", c.wmType, c.wmName);
+        std::vector<uint32_t> types;
+        for (const char *type : c.types)
+            types.push_back(x.atom(QByteArray("_NET_WM_WINDOW_TYPE_") + type));
+        x.set(w, "_NET_WM_WINDOW_TYPE", "ATOM", types);
+        x.setPid(w, c.pid);
+        x.set(w, "WM_CLIENT_MACHINE", "STRING", c.machine);
+        x.set(w, "_MOTIF_WM_HINTS", "_MOTIF_WM_HINTS", {c.noDecorations ? 2u : 0u, 0, 0, 0, 0});
+        const WindowInfo top = list.snapshot().windows.at(0);
+        EXPECT_EQ(std::tuple(top.handle, top.title, top.visible, top.border, top.processId),
+                  std::tuple(qint64(w), c.title, c.visible, c.border, c.processId)) << c.title.left(9).toStdString();
     }
 }
 
-TEST_F(XcbWindowListTest, VisibleAndBorderBits) {
-    const auto typed = [&](const char *title, std::vector<const char *> types) {
-        const xcb_window_t w = client.createWindow(title);
-        client.setWindowType(w, types);
-        return w;
-    };
-    XcbTestClient::Options unmapped, override, inputOnly;
-    unmapped.map = false;
-    override.overrideRedirect = true;
-    inputOnly.inputOnly = true;
-    const xcb_window_t frameless = client.createWindow("Rahmenlos");
-    client.setNoDecorations(frameless);
-
-    const struct {
-        xcb_window_t window;
-        bool visible, border;
-    } cases[] = {
-        {client.createWindow("Normal"), true, true},
-        {client.createWindow("Versteckt", unmapped), false, true},
-        {typed("Dialog", {"_NET_WM_WINDOW_TYPE_DIALOG"}), true, true},
-        {typed("Werkzeug", {"_NET_WM_WINDOW_TYPE_UTILITY"}), true, true},
-        {typed("Leiste", {"_NET_WM_WINDOW_TYPE_DOCK"}), true, false},
-        {typed("Tipp", {"_NET_WM_WINDOW_TYPE_TOOLTIP"}), true, false},
-        {typed("Menü", {"_LESEMUND_TEST_TYPE", "_NET_WM_WINDOW_TYPE_POPUP_MENU"}), true, false},
-        {typed("Unbekannt", {"_LESEMUND_TEST_TYPE"}), true, true},
-        {client.createWindow("Aufklapper", override), true, false},
-        {client.createWindow("Glas", inputOnly), true, false},
-        {frameless, true, false},
-    };
-    const WindowSnapshot s = snap();
-    for (const auto &c : cases) {
-        const WindowInfo *info = find(s, c.window);
-        ASSERT_NE(info, nullptr);
-        EXPECT_EQ(info->visible, c.visible) << info->title.toStdString();
-        EXPECT_EQ(info->border, c.border) << info->title.toStdString();
-    }
-}
-
-TEST_F(XcbWindowListTest, ProcessIdFromNetWmPidOfThisMachineOnly) {
-    char host[256] = {};
-    ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
-    const struct {
-        uint32_t netWmPid;
-        QByteArray machine;
-        qint32 processId;
-    } cases[] = {{4242, {}, 4242}, {4343, host, 4343}, {4444, "anderer-rechner.example", 0},
-                 {0, {}, 0}, {0xFFFFFFFFu, {}, -1}};
-    for (const auto &c : cases) {
-        const xcb_window_t w = client.createWindow("Fenster");
-        if (c.netWmPid)
-            client.setPid(w, c.netWmPid);
-        if (!c.machine.isEmpty())
-            client.setClientMachine(w, c.machine);
-        EXPECT_EQ(find(snap(), w)->processId, c.processId) << c.netWmPid;
-    }
-}
-
-TEST_F(XcbWindowListTest, StackingListOfALiveManagerOnlyIsUsed) {
-    const xcb_window_t a = client.createWindow("Verwaltet A");
-    const xcb_window_t b = client.createWindow("Verwaltet B");
-    client.createWindow("Nicht verwaltet");
-    const QStringList tree = {"Nicht verwaltet", "Verwaltet B", "Verwaltet A"};
-    // Bottom to top: b, then a on top, unlike the tree's order.
-    client.setWindows(client.root(), "_NET_CLIENT_LIST_STACKING", {b, a});
-    EXPECT_EQ(titles(snap()), tree) << "no check window";
-    playWindowManager({b, a}, /*alive*/ false);
-    EXPECT_EQ(titles(snap()), tree) << "the manager has gone";
-    playWindowManager({b, a});
-    EXPECT_EQ(titles(snap()), (QStringList{"Verwaltet A", "Verwaltet B"}));
-}
-
-TEST_F(XcbWindowListTest, WindowThatVanishedGivesAnEmptyRowInItsPlace) {
-    const xcb_window_t a = client.createWindow("Bleibt unten");
-    const xcb_window_t gone = client.createWindow("Verschwindet");
-    client.setPid(gone, 777);
-    const xcb_window_t c = client.createWindow("Bleibt oben");
-    client.setPid(c, 778);
-    client.destroy(gone);
-    // The manager's list still names the window that is no more.
-    playWindowManager({a, gone, c});
-    const WindowSnapshot s = snap();
-    EXPECT_EQ(titles(s), (QStringList{"Bleibt oben", "", "Bleibt unten"}));
-    ASSERT_EQ(s.windows.size(), 3u);
-    EXPECT_EQ(s.windows[0].processId, 778);
-    EXPECT_EQ(s.windows[1].handle, static_cast<qint64>(gone));
-    EXPECT_EQ(s.windows[1].processId, 0);
-    EXPECT_FALSE(s.windows[1].visible || s.windows[1].border);
+TEST(XcbWindowList, StackingListOfALiveManagerEvenWithAVanishedWindow) {
+    X x(sharedXvfb().displayName());
+    XcbWindowList list(sharedXvfb().settings());
+    const xcb_window_t check = x.createWindow({}, X::Unmapped);
+    const xcb_window_t a = x.createWindow("A"), gone = x.createWindow("Weg"), b = x.createWindow("B");
+    x.createWindow("Nicht verwaltet");
+    // Bottom to top: b, gone, a, unlike the tree's order.
+    x.set(x.root, "_NET_CLIENT_LIST_STACKING", "WINDOW", {b, gone, a});
+    x.set(x.root, "_NET_SUPPORTING_WM_CHECK", "WINDOW", {check});
+    // A check window that does not name itself: no manager is alive, the tree counts.
+    EXPECT_EQ(titles(list.snapshot()), (QStringList{"Nicht verwaltet", "B", "Weg", "A", ""}));
+    xcb_destroy_window(x.c, gone);
+    x.set(check, "_NET_SUPPORTING_WM_CHECK", "WINDOW", {check});
+    const WindowSnapshot s = list.snapshot();
+    x.set(x.root, "_NET_CLIENT_LIST_STACKING", "WINDOW", std::vector<uint32_t>{});
+    EXPECT_EQ(titles(s), (QStringList{"A", "", "B"}));
+    EXPECT_FALSE(s.windows.at(1).visible || s.windows.at(1).border || s.windows.at(1).handle != qint64(gone));
     EXPECT_TRUE(list.isConnected()) << "errors about one window do not drop the connection";
 }
 
-TEST(XcbWindowListServerLoss, FrozenServerDoesNotHoldUpTheCaller) {
+TEST(XcbWindowList, ServerThatFreezesGoesOrIsMissingNeverHoldsUpTheCaller) {
     XvfbServer server;
-    QString error;
-    ASSERT_TRUE(server.start(180, &error)) << error.toStdString();
-    XcbTestClient client(server.displayName());
-    const xcb_window_t w = client.createWindow("Eingefroren");
-    XcbWindowList::Settings settings = settingsFor(server);
-    settings.replyTimeoutMs = 300;
-    settings.connectWaitMs = 100;
+    ASSERT_TRUE(server.start(180));
+    XcbWindowList::Settings settings{server.displayName(), 50, 300, 100};
     XcbWindowList connected(settings);
     ASSERT_TRUE(connected.snapshot().available);
-
-    server.pause();
-    // One list connected before the freeze, one first connecting during it.
-    XcbWindowList fresh(settings);
-    QElapsedTimer clock;
-    clock.start();
+    ::kill(server.pid(), SIGSTOP);
+    XcbWindowList fresh(settings); // first connecting while the server is frozen
+    const auto frozen = std::chrono::steady_clock::now();
+    EXPECT_FALSE(connected.snapshot().available || fresh.snapshot().available || fresh.snapshot().available);
+    EXPECT_LT(std::chrono::steady_clock::now() - frozen, std::chrono::milliseconds(2500));
+    ::kill(server.pid(), SIGCONT);
+    bool back = false;
+    for (int i = 0; i < 100 && !back; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(30)))
+        back = connected.snapshot().available && fresh.snapshot().available;
+    EXPECT_TRUE(back);
+    server.stop(SIGKILL);
     EXPECT_FALSE(connected.snapshot().available);
-    EXPECT_FALSE(fresh.snapshot().available);
-    EXPECT_FALSE(fresh.snapshot().available);
-    EXPECT_LT(clock.elapsed(), 2500);
 
-    server.resume();
-    WindowSnapshot a, b;
-    for (int i = 0; i < 100 && !(a.available && b.available); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        a = a.available ? a : connected.snapshot();
-        b = b.available ? b : fresh.snapshot();
-    }
-    EXPECT_NE(find(a, w), nullptr);
-    EXPECT_NE(find(b, w), nullptr);
+    XcbWindowList missing({":4986", 60000});
+    for (int i = 0; i < 50; ++i)
+        EXPECT_FALSE(missing.snapshot().available);
+    EXPECT_EQ(missing.connectionAttempts(), 1) << "a missing server is not asked for at every step";
 }
 
 } // namespace
