@@ -11,8 +11,8 @@ TEST(PageSettings, TheFirstFormGivesOutputJournalAndTheKnownButtons) {
     const std::pair<const char *, QString> cases[] = {
         // Any case, <button>, values trimmed, paths in the data folder, known
         // names only and exactly, end tags inside, a second form ignored.
-        {"<html><body><FORM Name=f DATA-OUTPUT=' WAV:aus/wav ' data-journal=\"log/j.txt\"><input type=button name=user1>"
-         "<button name=\"Stop\">S</button><INPUT TYPE=\"button\" NAME=\"Weiter\"/><input type=button name=Extra>"
+        {"<FORM Name=f DATA-OUTPUT=' WAV:aus/wav ' data-journal=\"log/j.txt\"><input type=button name=user1>"
+         "<button name=\"Stop\">S</button><INPUT TYPE=\"button\" NAME=\"Weiter\"/><input name=Extra>"
          "<input type=button name=stop></form><form data-output=none><input type=button name=pause></form>",
          "wav /daten/aus/wav /daten/log/j.txt user1,Stop,Weiter"},
         // Absolute paths; controls outside the form, and tags that only begin with "form", do not count.
@@ -25,8 +25,8 @@ TEST(PageSettings, TheFirstFormGivesOutputJournalAndTheKnownButtons) {
          "<!-- <input type=button name=Stop> --><input type=button name=user2></form>", "sound   user2"},
         // A nested form tag is ignored, a missing end tag runs to the end;
         // a WAV output without a folder is the data folder.
-        {"<form data-output=\"wav:\"><input type=button name=pause><form data-output=none><input type=button name=Weiter>",
-         "wav /daten  pause,Weiter"},
+        {"<form data-output=\"wav:\"><input type=button name=pause><form data-output=none>"
+         "<input type=button name=Weiter>", "wav /daten  pause,Weiter"},
         // Disabled controls are not clickable; ids are.
         {"<form data-output=NONE><input type=button name=user1 disabled><input type=button id=Nochmal>"
          "<input type=button name=Extra id=Stop></form>", "none   Nochmal,Stop"},

@@ -77,8 +77,8 @@ public:
         levels_.clear();
         zero_ = INT64_MAX;
         const QByteArray server = "--server=" + address, device = "--device=" + monitor;
-        const char *argv[] = {"/usr/bin/parec", server, device, "--raw", "--format=s16le", "--rate=48000", "--channels=1",
-                              "--latency-msec=4", nullptr};
+        const char *argv[] = {"/usr/bin/parec", server, device, "--raw", "--format=s16le", "--rate=48000",
+                              "--channels=1", "--latency-msec=4", nullptr};
         int out[2];
         if (::pipe2(out, O_CLOEXEC) == 0) {
             pid_ = spawnTestServer(argv, nullptr, nullptr, out[1]);
@@ -169,7 +169,7 @@ private:
         return std::size_t(std::clamp(std::ceil((double(t.time_since_epoch().count()) - double(zero_)) * kRate / 1e9),
                                       0.0, double(levels_.size())));
     }
-    Time timeOf(std::size_t i) const { return Time(std::chrono::nanoseconds(zero_ + std::int64_t(i) * 1000000000 / kRate)); }
+    Time timeOf(std::size_t i) const { return Time(std::chrono::nanoseconds(zero_ + i * 1000000000 / kRate)); }
 
     pid_t pid_ = -1; // parec
     std::thread reader_;
