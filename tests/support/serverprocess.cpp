@@ -1,18 +1,15 @@
 #include "support/serverprocess.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <thread>
-#include <sys/prctl.h>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace lesemund::testing {
 
-pid_t spawnTestServer(const char *const argv[], const char *const envp[], const char *logPath) {
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
+pid_t spawnTestServer(const char *const argv[], const char *const envp[], const char *logPath, int out) {
+    const pid_t parent = ::getpid(), pid = ::fork();
     if (pid != 0)
         return pid;
     // Only async-signal-safe calls between fork and exec.
@@ -20,31 +17,15 @@ pid_t spawnTestServer(const char *const argv[], const char *const envp[], const 
     if (::getppid() != parent)
         ::_exit(127);
     const int null = ::open("/dev/null", O_RDWR);
-    const int log = logPath ? ::open(logPath, O_WRONLY | O_CREAT | O_APPEND, 0644) : null;
-    if (null >= 0) {
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-    }
-    if (log >= 0)
-        ::dup2(log, 2);
-    if (envp)
-        ::execve(argv[0], const_cast<char *const *>(argv), const_cast<char *const *>(envp));
-    else
-        ::execv(argv[0], const_cast<char *const *>(argv));
+    ::dup2(null, 0);
+    ::dup2(out >= 0 ? out : null, 1);
+    ::dup2(logPath ? ::open(logPath, O_WRONLY | O_CREAT | O_APPEND, 0644) : null, 2);
+    ::execve(argv[0], const_cast<char *const *>(argv), envp ? const_cast<char *const *>(envp) : environ);
     ::_exit(127);
 }
 
 bool reapTestServer(pid_t pid, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        int status = 0;
-        const pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid || (r < 0 && errno == ECHILD))
-            return true;
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    return waitFor([pid] { return ::waitpid(pid, nullptr, WNOHANG) != 0; }, timeout); // reaped, or none to reap
 }
 
 } // namespace lesemund::testing
