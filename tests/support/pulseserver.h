@@ -88,7 +88,7 @@ public:
                 for (ssize_t n; (n = ::read(fd, samples, sizeof samples)) > 0;) {
                     const std::int64_t now = Time::clock::now().time_since_epoch().count();
                     std::lock_guard lock(m_);
-                    // The sink renders 4 ms at a time, that long before a sound card would play them; they
+                    // The sink renders 4 ms at a time, as long before a sound card would play them; they
                     // come as soon as they are rendered, or later.
                     zero_ = std::min(zero_, now + 4000000 - std::int64_t(levels_.size()) * 1000000000 / kRate);
                     for (ssize_t i = 0; i < n / 2; ++i)
