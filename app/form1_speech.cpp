@@ -4,7 +4,7 @@
 
 #include "app/textfile.h"
 #include "platform/browsercontrol.h"
-#include "platform/codepage.h"
+#include "docreaders/codepage.h"
 #include "platform/regularfile.h"
 #include "settings/formini.h"
 

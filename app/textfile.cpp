@@ -1,18 +1,18 @@
 #include "app/textfile.h"
 
-#include "platform/codepage.h"
-#include "platform/documentreadertext.h"
-#include "platform/regularfile.h"
+#include "docreaders/codepage.h"
+#include "docreaders/documentreadertext.h"
+#include "docreaders/filehead.h"
 
 namespace lesemund {
 
 namespace {
 // The sentence appended where a text was cut, as the document readers say it.
-QString cutNotice() { return QStringLiteral("\r\n") + platform::documentTruncationNotice(); }
+QString cutNotice() { return QStringLiteral("\r\n") + docreaders::documentTruncationNotice(); }
 } // namespace
 
 QString readAnsiTextFile(const QString &path) {
-    const auto head = platform::readFileHead(path, kMaxTextBytes);
+    const auto head = docreaders::readFileHead(path, kMaxTextBytes);
     if (!head)
         return {};
     const QString text = codepage::fromAnsi(head->bytes);

@@ -3,7 +3,7 @@
 // against LibreOffice headless on the same files and against catdoc.
 #include "benchutil.h"
 
-#include "platform/documentreader.h"
+#include "docreaders/documentreader.h"
 #include "platform/readerwordprocessor.h"
 
 #include <QElapsedTimer>
@@ -57,14 +57,14 @@ std::vector<double> timeRuns(int runs, F &&f) {
 
 int main() {
     bench::Table table;
-    auto reader = std::make_shared<platform::DocumentReader>();
+    auto reader = std::make_shared<docreaders::DocumentReader>();
     // Only the program's own readers, so that a failure cannot hide behind
     // the LibreOffice fallback.
     reader->setLibreOfficeProgram(QString());
     reader->setCatdocProgram(QString());
     platform::ReaderWordProcessorFactory factory(reader);
 
-    platform::DocumentReader outside;
+    docreaders::DocumentReader outside;
     const bool haveSoffice = !outside.libreOfficeProgram().isEmpty() &&
                              outside.readWithLibreOffice(fixture("umlaute.docx")).has_value();
 

@@ -14,8 +14,8 @@
 //
 //   bench_sound [rounds]      (default 25)
 #include "bench/benchutil.h"
-#include "platform/codepage.h"
-#include "platform/speechpagehost.h"
+#include "docreaders/codepage.h"
+#include "speech/speechpagehost.h"
 #include "speech/espeak.h"
 #include "speech/speechengine.h"
 #include "support/pulseserver.h"
@@ -230,7 +230,7 @@ int main(int argc, char **argv) {
     const auto setText = [&](const QString &text) {
         writeFile(data + QStringLiteral("/text.txt"), lesemund::codepage::toAnsi(text));
     };
-    auto host = std::make_unique<lesemund::platform::SpeechPageHost>();
+    auto host = std::make_unique<lesemund::speech::SpeechPageHost>();
     host->navigate(data + QStringLiteral("/sp"));
     const auto click = [&](const char *name) {
         const Clock::time_point t = Clock::now();

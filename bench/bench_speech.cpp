@@ -4,8 +4,8 @@
 //
 //   bench_speech [wav|none|sound]      (default: wav, into a temporary folder)
 #include "bench/benchutil.h"
-#include "platform/codepage.h"
-#include "platform/speechpagehost.h"
+#include "docreaders/codepage.h"
+#include "speech/speechpagehost.h"
 #include "speech/speechengine.h"
 
 #include <QCoreApplication>
@@ -69,7 +69,7 @@ int main(int argc, char **argv) {
         "Der schnelle braune Fuchs springt über den faulen Hund, und die Katze schläft ruhig im Korb am Ofen.");
     writeFile(data + QStringLiteral("/text.txt"), lesemund::codepage::toAnsi(sentence));
 
-    lesemund::platform::SpeechPageHost host;
+    lesemund::speech::SpeechPageHost host;
     host.navigate(data + QStringLiteral("/sp"));
     if (!host.isLoaded()) {
         std::fprintf(stderr, "bench_speech: the page did not load\n");

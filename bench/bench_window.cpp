@@ -9,7 +9,7 @@
 #include "platform/curlhttpclient.h"
 #include "platform/iniprofilestore.h"
 #include "platform/qttimer.h"
-#include "platform/speechpagehost.h"
+#include "speech/speechpagehost.h"
 #include "speech/speechengine.h"
 #include "support/httptestserver.h"
 #include "support/xvfbserver.h"
@@ -89,7 +89,7 @@ struct FirstSample {
 
 struct Window {
     QTemporaryDir dir;
-    std::shared_ptr<platform::SpeechPageHost> page = std::make_shared<platform::SpeechPageHost>();
+    std::shared_ptr<speech::SpeechPageHost> page = std::make_shared<speech::SpeechPageHost>();
     std::unique_ptr<Form1> form;
     FirstSample first;
 

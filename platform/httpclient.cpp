@@ -1,6 +1,6 @@
 #include "platform/httpclient.h"
 
-#include "platform/codepage.h"
+#include "docreaders/codepage.h"
 
 #include <QList>
 #include <QStringDecoder>

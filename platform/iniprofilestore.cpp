@@ -1,6 +1,6 @@
 #include "platform/iniprofilestore.h"
 
-#include "platform/codepage.h"
+#include "docreaders/codepage.h"
 
 #include <QDir>
 #include <QFile>

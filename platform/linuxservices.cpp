@@ -4,11 +4,11 @@
 #include "platform/iniprofilestore.h"
 #include "platform/linuxprocesscontrol.h"
 #include "platform/qttimer.h"
-#include "platform/speechpagehost.h"
+#include "speech/speechpagehost.h"
 #include "platform/xcbwindowlist.h"
 #include "platform/xdgbrowserlauncher.h"
 #include "platform/xdgshellopener.h"
-#include "platform/documentreader.h"
+#include "docreaders/documentreader.h"
 #include "platform/readerwordprocessor.h"
 
 namespace lesemund::platform {
@@ -16,7 +16,7 @@ namespace lesemund::platform {
 Services linuxServices(const QString &appFolder) {
     Services s;
     s.appFolder = appFolder;
-    s.speechPage = std::make_shared<SpeechPageHost>();
+    s.speechPage = std::make_shared<speech::SpeechPageHost>();
     s.profiles = std::make_shared<IniProfileStore>();
     s.timers = std::make_shared<QtTimerFactory>();
     s.shell = std::make_shared<XdgShellOpener>();

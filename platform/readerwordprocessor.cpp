@@ -1,8 +1,12 @@
 #include "platform/readerwordprocessor.h"
 
+#include "platform/httpclient.h"
+
+#include <QFile>
+
 namespace lesemund::platform {
 
-ReaderWordProcessor::ReaderWordProcessor(std::shared_ptr<const DocumentReader> reader)
+ReaderWordProcessor::ReaderWordProcessor(std::shared_ptr<const docreaders::DocumentReader> reader)
     : reader_(std::move(reader)) {}
 
 ReaderWordProcessor::Document *ReaderWordProcessor::active() {
@@ -76,20 +80,35 @@ bool ReaderWordProcessor::quit() {
     return true;
 }
 
-DocumentReader::Source ReaderWordProcessor::activeSource() const {
+docreaders::DocumentReader::Source ReaderWordProcessor::activeSource() const {
     if (quit_ || documents_.empty())
-        return DocumentReader::Source::None;
+        return docreaders::DocumentReader::Source::None;
     return documents_.back().source;
 }
 
 ReaderWordProcessorFactory::ReaderWordProcessorFactory()
-    : reader_(std::make_shared<DocumentReader>()) {}
+    : reader_(std::make_shared<docreaders::DocumentReader>()) {}
 
-ReaderWordProcessorFactory::ReaderWordProcessorFactory(std::shared_ptr<DocumentReader> reader)
-    : reader_(reader ? std::move(reader) : std::make_shared<DocumentReader>()) {}
+ReaderWordProcessorFactory::ReaderWordProcessorFactory(std::shared_ptr<docreaders::DocumentReader> reader)
+    : reader_(reader ? std::move(reader) : std::make_shared<docreaders::DocumentReader>()) {}
 
 std::unique_ptr<WordProcessor> ReaderWordProcessorFactory::create() {
     return std::make_unique<ReaderWordProcessor>(reader_);
+}
+
+docreaders::DocumentReader::Downloader httpDownloader(std::shared_ptr<HttpClient> client) {
+    return [client](const QString &address, const QString &targetPath, qint64 maxBytes) {
+        if (!client)
+            return false;
+        const HttpResult result =
+            client->get(address, qsizetype(std::min<qint64>(maxBytes, HttpClient::kDocumentLimit)));
+        if (!result.ok)
+            return false;
+        QFile file(targetPath);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return false;
+        return file.write(result.body) == result.body.size() && file.flush();
+    };
 }
 
 } // namespace lesemund::platform

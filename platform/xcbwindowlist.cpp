@@ -1,6 +1,6 @@
 #include "platform/xcbwindowlist.h"
 
-#include "platform/codepage.h"
+#include "docreaders/codepage.h"
 
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>

@@ -1,7 +1,7 @@
 #include "settings/formini.h"
 
 #include "app/form1.h"
-#include "platform/codepage.h"
+#include "docreaders/codepage.h"
 #include "platform/iniprofilestore.h"
 #include "settings/inivalues.h"
 

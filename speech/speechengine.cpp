@@ -1,6 +1,6 @@
 #include "speech/speechengine.h"
 
-#include "platform/codepage.h"
+#include "docreaders/codepage.h"
 #include "speech/espeak.h"
 #include "speech/voicedirective.h"
 

@@ -1,8 +1,8 @@
 #include "speech/speechpage.h"
 
-#include "platform/regularfile.h"
+#include "docreaders/filehead.h"
 
-#include "platform/codepage.h"
+#include "docreaders/codepage.h"
 #include "speech/htmlform.h"
 #include "speech/pulsesink.h"
 
@@ -69,7 +69,7 @@ std::optional<PageSettings> readPageSettings(const QString &html, const QString 
 }
 
 std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes) {
-    const std::optional<platform::FileHead> head = platform::readFileHead(path, maxBytes);
+    const std::optional<docreaders::FileHead> head = docreaders::readFileHead(path, maxBytes);
     if (!head)
         return std::nullopt;
     return head->bytes;

@@ -3,7 +3,7 @@
 
 #include "app/textfile.h"
 #include "platform/browserlauncher.h"
-#include "platform/codepage.h"
+#include "docreaders/codepage.h"
 #include "settings/form2.h"
 #include "settings/formini.h"
 

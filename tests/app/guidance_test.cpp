@@ -1,7 +1,7 @@
 // The window at the keyboard: focus announcements along the Tab cycle, the
 // switches, the window keys, the scratch field and the save question's box.
 #include "app/questionbox.h"
-#include "platform/codepage.h"
+#include "docreaders/codepage.h"
 #include "support/formfixture.h"
 
 #include <QMessageBox>

@@ -1,7 +1,7 @@
 // The window with the real document readers and the real HTTP client on a
 // loopback server: a document behind a web address.
 #include "platform/curlhttpclient.h"
-#include "platform/documentreader.h"
+#include "docreaders/documentreader.h"
 #include "platform/readerwordprocessor.h"
 #include "support/formfixture.h"
 #include "support/httptestserver.h"

@@ -2,12 +2,12 @@
 // addresses, the word processor over the readers, bad input of each format,
 // and the fast readers against LibreOffice's text export of the fixtures
 // (tests/fixtures/documents, made by scripts/make-document-fixtures).
-#include "platform/documentreader.h"
-#include "platform/documentreaderprocess.h"
-#include "platform/documentreadertext.h"
-#include "platform/documentreaderword.h"
+#include "docreaders/documentreader.h"
+#include "docreaders/documentreaderprocess.h"
+#include "docreaders/documentreadertext.h"
+#include "docreaders/documentreaderword.h"
 #include "platform/readerwordprocessor.h"
-#include "platform/rtfreader.h"
+#include "docreaders/rtfreader.h"
 #include "support/doubles.h" // readable Qt strings in failure messages
 
 #include <QDir>
@@ -23,6 +23,7 @@
 namespace lesemund::testing {
 namespace {
 
+using namespace docreaders;
 using namespace platform;
 using Source = DocumentReader::Source;
 using namespace std::chrono_literals;

@@ -1,6 +1,6 @@
 // The speech page on real espeak-ng, in a copied data folder: heard at a
 // private PulseAudio's null sink, or through its WAV output.
-#include "platform/speechpagehost.h"
+#include "speech/speechpagehost.h"
 #include "speech/espeak.h"
 #include "speech/speechengine.h"
 #include "support/pulseserver.h"
@@ -57,7 +57,7 @@ struct Page {
     }
 
     TempDataFolder folder;
-    lesemund::platform::SpeechPageHost host;
+    lesemund::speech::SpeechPageHost host;
 };
 
 } // namespace
@@ -142,7 +142,7 @@ TEST(SpeechPage, NoPageOrAnUnreadableOneLoadsNothingAndNeverHangs) {
     folder.write("binaer", binary);
     folder.write("gemischt", binary + "<form data-output=none><input type=button name=Stop>" + binary);
     ASSERT_EQ(mkfifo(QFile::encodeName(folder.path("fifo")).constData(), 0600), 0);
-    lesemund::platform::SpeechPageHost host;
+    lesemund::speech::SpeechPageHost host;
     const auto start = std::chrono::steady_clock::now();
     for (const QString &path : {folder.path("gibtsnicht"), folder.path("binaer"), folder.dataFolder(),
                                 folder.path("fifo"), QString("/dev/zero"), QString()}) {

@@ -1,4 +1,4 @@
-#include "platform/codepage.h"
+#include "docreaders/codepage.h"
 #include "texttools/textroutines.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/rtfreader.h"
+#include "docreaders/rtfreader.h"
 
 #include <QHash>
 
@@ -9,7 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
-namespace lesemund::platform {
+namespace lesemund::docreaders {
 namespace {
 
 // An RTF file bigger than this is read only this far (pictures make such
@@ -565,4 +565,4 @@ std::optional<QString> readRtfFile(const QString &path, qsizetype limit) {
     return parser.run(head->more);
 }
 
-} // namespace lesemund::platform
+} // namespace lesemund::docreaders

@@ -18,13 +18,13 @@
 //   picture and object anchors are dropped.
 // Not read: Word 6/95 files, encrypted files, and list labels that come
 // from a paragraph style instead of the paragraph itself.
-#include "platform/documentreadertext.h"
+#include "docreaders/documentreadertext.h"
 
 #include <QByteArray>
 #include <QString>
 #include <optional>
 
-namespace lesemund::platform {
+namespace lesemund::docreaders {
 
 struct WordDocumentResult {
     std::optional<QString> text; // nothing when the reader cannot read it
@@ -38,4 +38,4 @@ bool looksLikeCompoundFile(const char *data, qsizetype size);
 WordDocumentResult readWordDocument(const QByteArray &data, qsizetype limit = kDocumentTextLimit);
 WordDocumentResult readWordDocumentFile(const QString &path, qsizetype limit = kDocumentTextLimit);
 
-} // namespace lesemund::platform
+} // namespace lesemund::docreaders

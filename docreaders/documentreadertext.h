@@ -7,13 +7,13 @@
 // (13), the last paragraph included. A document with no text is one empty
 // paragraph: a single carriage return.
 #include <QByteArray>
-#include "platform/regularfile.h"
+#include "docreaders/filehead.h"
 
 #include <QString>
 #include <QStringView>
 #include <optional>
 
-namespace lesemund::platform {
+namespace lesemund::docreaders {
 
 // What a reader returns is cut after this many characters (UTF-16 units);
 // the cut is said by the notice below, which follows as a paragraph of its
@@ -105,4 +105,4 @@ QString utf8BytesToParagraphs(const QByteArray &bytes, qsizetype limit = kDocume
                               bool moreFollows = false);
 
 
-} // namespace lesemund::platform
+} // namespace lesemund::docreaders

@@ -1,7 +1,7 @@
-#include "platform/documentreadertext.h"
+#include "docreaders/documentreadertext.h"
 
-#include "platform/codepage.h"
-#include "platform/regularfile.h"
+#include "docreaders/codepage.h"
+#include "docreaders/filehead.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace lesemund::platform {
+namespace lesemund::docreaders {
 
 QString documentTruncationNotice() {
     return QStringLiteral("[Der Text wurde nach 5 Millionen Zeichen abgeschnitten.]");
@@ -312,4 +312,4 @@ std::optional<QString> readPlainTextDocument(const QString &path, qsizetype limi
     return plainTextBytesToParagraphs(head->bytes, limit, head->more);
 }
 
-} // namespace lesemund::platform
+} // namespace lesemund::docreaders

@@ -1,9 +1,8 @@
-#include "platform/documentreader.h"
+#include "docreaders/documentreader.h"
 
-#include "platform/documentreaderprocess.h"
-#include "platform/documentreaderword.h"
-#include "platform/httpclient.h"
-#include "platform/rtfreader.h"
+#include "docreaders/documentreaderprocess.h"
+#include "docreaders/documentreaderword.h"
+#include "docreaders/rtfreader.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,7 +10,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
-namespace lesemund::platform {
+namespace lesemund::docreaders {
 namespace {
 
 QString lowerSuffix(const QString &name) {
@@ -211,19 +210,4 @@ std::optional<QString> DocumentReader::readWithLibreOffice(const QString &path) 
     return readPlainTextDocument(out + QStringLiteral("/dokument.txt"), textLimit_);
 }
 
-DocumentReader::Downloader httpDownloader(std::shared_ptr<HttpClient> client) {
-    return [client](const QString &address, const QString &targetPath, qint64 maxBytes) {
-        if (!client)
-            return false;
-        const HttpResult result =
-            client->get(address, qsizetype(std::min<qint64>(maxBytes, HttpClient::kDocumentLimit)));
-        if (!result.ok)
-            return false;
-        QFile file(targetPath);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return false;
-        return file.write(result.body) == result.body.size() && file.flush();
-    };
-}
-
-} // namespace lesemund::platform
+} // namespace lesemund::docreaders

@@ -1,4 +1,4 @@
-#include "platform/documentreaderprocess.h"
+#include "docreaders/documentreaderprocess.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -14,7 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace lesemund::platform {
+namespace lesemund::docreaders {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -175,4 +175,4 @@ ProgramRun runProgram(const QString &program, const QStringList &arguments,
     return run;
 }
 
-} // namespace lesemund::platform
+} // namespace lesemund::docreaders

@@ -8,13 +8,11 @@
 #include <memory>
 
 namespace lesemund::speech {
+
 class SpeechPage;
 class SpeechEngine;
-}
 
-namespace lesemund::platform {
-
-class SpeechPageHost : public BrowserControl {
+class SpeechPageHost : public platform::BrowserControl {
 public:
     SpeechPageHost();
     ~SpeechPageHost() override;
@@ -32,12 +30,12 @@ public:
     bool isLoaded() const override;
 
     // The loaded page's engine, for tests and the benchmark; null without a page.
-    speech::SpeechEngine *engine() const;
+    SpeechEngine *engine() const;
     // The loaded page, null without one.
-    speech::SpeechPage *page() const { return page_.get(); }
+    SpeechPage *page() const { return page_.get(); }
 
 private:
-    std::unique_ptr<speech::SpeechPage> page_;
+    std::unique_ptr<SpeechPage> page_;
 };
 
-} // namespace lesemund::platform
+} // namespace lesemund::speech

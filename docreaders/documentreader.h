@@ -27,7 +27,7 @@
 //
 // The text is capped at kDocumentTextLimit characters; a cut text ends with
 // the paragraph documentTruncationNotice().
-#include "platform/documentreadertext.h"
+#include "docreaders/documentreadertext.h"
 
 #include <QString>
 #include <chrono>
@@ -35,9 +35,7 @@
 #include <memory>
 #include <optional>
 
-namespace lesemund::platform {
-
-class HttpClient;
+namespace lesemund::docreaders {
 
 class DocumentReader {
 public:
@@ -93,8 +91,4 @@ private:
     qsizetype textLimit_ = kDocumentTextLimit;
 };
 
-// A downloader that fetches with `client` (at most kMaxDownloadBytes) and
-// writes the body to the target file. A failed fetch gives false.
-DocumentReader::Downloader httpDownloader(std::shared_ptr<HttpClient> client);
-
-} // namespace lesemund::platform
+} // namespace lesemund::docreaders

@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <chrono>
 
-namespace lesemund::platform {
+namespace lesemund::docreaders {
 
 struct ProgramRun {
     bool started = false;   // the program was found and started
@@ -34,4 +34,4 @@ ProgramRun runProgram(const QString &program, const QStringList &arguments,
 // looked up in PATH); empty when there is no such executable.
 QString findProgram(const QString &program);
 
-} // namespace lesemund::platform
+} // namespace lesemund::docreaders

@@ -1,10 +1,10 @@
-#include "platform/speechpagehost.h"
+#include "speech/speechpagehost.h"
 
 #include "speech/speechpage.h"
 
 #include <QUrl>
 
-namespace lesemund::platform {
+namespace lesemund::speech {
 
 SpeechPageHost::SpeechPageHost() = default;
 
@@ -17,7 +17,7 @@ void SpeechPageHost::navigate(const QString &path) {
         file = QUrl(file).toLocalFile();
     if (file.isEmpty())
         return;
-    page_ = speech::SpeechPage::load(file);
+    page_ = SpeechPage::load(file);
 }
 
 bool SpeechPageHost::clickButton(const QString &name) {
@@ -26,8 +26,8 @@ bool SpeechPageHost::clickButton(const QString &name) {
 
 bool SpeechPageHost::isLoaded() const { return page_ != nullptr; }
 
-speech::SpeechEngine *SpeechPageHost::engine() const {
+SpeechEngine *SpeechPageHost::engine() const {
     return page_ ? &page_->engine() : nullptr;
 }
 
-} // namespace lesemund::platform
+} // namespace lesemund::speech

@@ -1,6 +1,6 @@
-#include "platform/documentreaderword.h"
+#include "docreaders/documentreaderword.h"
 
-#include "platform/codepage.h"
+#include "docreaders/codepage.h"
 
 #include <QFile>
 #include <QHash>
@@ -15,7 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace lesemund::platform {
+namespace lesemund::docreaders {
 namespace {
 
 constexpr unsigned char kCfbSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
@@ -900,4 +900,4 @@ WordDocumentResult readWordDocumentFile(const QString &path, qsizetype limit) {
     return WordReader(cfb, limit).run();
 }
 
-} // namespace lesemund::platform
+} // namespace lesemund::docreaders

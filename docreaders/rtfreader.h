@@ -17,13 +17,13 @@
 // Junk never makes it fail in a bad way: binary data, a cut-off file or
 // deep nesting give some text or an empty document, in time proportional to
 // the size of the input.
-#include "platform/documentreadertext.h"
+#include "docreaders/documentreadertext.h"
 
 #include <QByteArray>
 #include <QString>
 #include <optional>
 
-namespace lesemund::platform {
+namespace lesemund::docreaders {
 
 // True when `data` starts like an RTF document: "{\rtf", possibly after
 // blanks and line ends.
@@ -38,4 +38,4 @@ std::optional<QString> readRtf(const QByteArray &data, qsizetype limit = kDocume
 // file cannot be read or is not RTF.
 std::optional<QString> readRtfFile(const QString &path, qsizetype limit = kDocumentTextLimit);
 
-} // namespace lesemund::platform
+} // namespace lesemund::docreaders
