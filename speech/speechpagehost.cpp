@@ -26,6 +26,12 @@ bool SpeechPageHost::clickButton(const QString &name) {
 
 bool SpeechPageHost::isLoaded() const { return page_ != nullptr; }
 
+VoiceSettings SpeechPageHost::voice() const { return voice_; }
+
+void SpeechPageHost::setVoice(const VoiceSettings &voice) { voice_ = voice; }
+
+QStringList SpeechPageHost::voiceNames(VoiceSettings::Output) const { return {}; }
+
 SpeechEngine *SpeechPageHost::engine() const {
     return page_ ? &page_->engine() : nullptr;
 }

@@ -28,6 +28,9 @@ public:
     bool clickButton(const QString &name) override;
 
     bool isLoaded() const override;
+    VoiceSettings voice() const override;
+    void setVoice(const VoiceSettings &voice) override;
+    QStringList voiceNames(VoiceSettings::Output output) const override;
 
     // The loaded page's engine, for tests and the benchmark; null without a page.
     SpeechEngine *engine() const;
@@ -36,6 +39,7 @@ public:
 
 private:
     std::unique_ptr<SpeechPage> page_;
+    VoiceSettings voice_;
 };
 
 } // namespace lesemund::speech

@@ -32,6 +32,11 @@ struct FakeBrowserControl : platform::BrowserControl {
         return loaded;
     }
     bool isLoaded() const override { return loaded; }
+    speech::VoiceSettings voice() const override { return current; }
+    void setVoice(const speech::VoiceSettings &v) override { current = v; voiceChanges << v; }
+    QStringList voiceNames(speech::VoiceSettings::Output output) const override {
+        return output == speech::VoiceSettings::Output::Desktop ? desktopVoices : embeddedVoices;
+    }
     QByteArray slurp(const QString &name) const {
         QFile f(folder + name); // a pipe in place of the file is not opened
         return QFileInfo(f).isFile() && f.open(QFile::ReadOnly) ? f.readAll() : QByteArray();
@@ -40,6 +45,10 @@ struct FakeBrowserControl : platform::BrowserControl {
     QString folder;
     QStringList clicks;
     QList<QByteArray> textFileAtClick, windowFileAtClick;
+    speech::VoiceSettings current;
+    QList<speech::VoiceSettings> voiceChanges;
+    QStringList embeddedVoices{QStringLiteral("Deutsch"), QStringLiteral("Deutsch 2")};
+    QStringList desktopVoices;
 };
 
 struct RecordingShellOpener : platform::ShellOpener {
