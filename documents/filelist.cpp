@@ -8,10 +8,11 @@ namespace lesemund {
 
 void Form1::refreshFileList() {
     // Plain, visible files of the current folder whose names end in .txt,
-    // .doc or .rtf in any letter case, sorted by name. Folders (also one
+    // .doc, .rtf, .docx, .odt or .pdf in any letter case, sorted by name. Folders (also one
     // named "x.txt"), hidden files and broken links are left out.
     QDir folder = QDir::current();
-    folder.setNameFilters({QStringLiteral("*.txt"), QStringLiteral("*.doc"), QStringLiteral("*.rtf")});
+    folder.setNameFilters({QStringLiteral("*.txt"), QStringLiteral("*.doc"), QStringLiteral("*.rtf"),
+                           QStringLiteral("*.docx"), QStringLiteral("*.odt"), QStringLiteral("*.pdf")});
     folder.setFilter(QDir::Files | QDir::Readable);
     folder.setSorting(QDir::Name | QDir::IgnoreCase | QDir::LocaleAware);
     const QStringList names = folder.entryList();

@@ -40,11 +40,17 @@ bool Form1::addressHas(const QString &marker) const {
 void Form1::forEachMarker(const std::function<void()> &text, const std::function<void()> &document,
                           const std::function<void()> &ok) {
     // Every row is tested: an address holding two markers runs two readers.
+    // ".doc" also stands for ".docx"; the formats of today have rows of
+    // their own.
     if (addressHas(QStringLiteral(".txt")))
         text();
     if (addressHas(QStringLiteral(".doc")))
         document();
     if (addressHas(QStringLiteral(".rtf")))
+        document();
+    if (addressHas(QStringLiteral(".odt")))
+        document();
+    if (addressHas(QStringLiteral(".pdf")))
         document();
     if (addressHas(QStringLiteral(".ok")))
         ok();

@@ -40,18 +40,19 @@ struct Docs {
 
 } // namespace
 
-// Plain visible .txt, .doc and .rtf files in German order (an umlaut with
+// Plain visible .txt, .doc, .rtf, .docx, .odt and .pdf files in German order (an umlaut with
 // its vowel); the selection is said in the window voice; Enter reads the
 // document, twice when pressed twice.
 TEST(FileList, ListsSpeaksTheSelectionAndReadsOnEnter) {
     Docs d({{"b.doc", "x"}, {"A.TXT", "x"}, {"c.rtf", "x"}, {"notiz.md", "x"}, {".versteckt.txt", "x"},
+            {"d.DOCX", "x"}, {"e.odt", "x"}, {"f.Pdf", "x"}, {"g.docm", "x"}, {"h.pdfx", "x"},
             {"Ärger mit -strich.txt", "Absatz eins\r\nAbsatz zwei"}});
     QDir().mkdir("ordner.txt");
     d.w.Command13->click();
     QStringList names;
     for (int i = 0; i < d.w.File1->count(); ++i)
         names << d.w.File1->item(i)->text();
-    EXPECT_EQ(names, (QStringList{"A.TXT", "Ärger mit -strich.txt", "b.doc", "c.rtf"}));
+    EXPECT_EQ(names, (QStringList{"A.TXT", "Ärger mit -strich.txt", "b.doc", "c.rtf", "d.DOCX", "e.odt", "f.Pdf"}));
     QTest::keyClick(d.w.File1, Qt::Key_Down);
     QTest::keyClick(d.w.File1, Qt::Key_Down);
     EXPECT_EQ(d.f.windowFile(), kDirective + "\xC4rger mit -strich.txt");

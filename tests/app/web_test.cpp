@@ -29,7 +29,9 @@ TEST(UrlReading, EveryMarkerRunsItsReaderTheTextIsSpokenThroughTheWindowFile) {
     // Markers are case-sensitive; an address with two runs two readers.
     for (const auto &[address, clicks, fetches] : {std::tuple{"http://h.example/A.TXT", QStringList{}, 0},
              {"http://h.example/a.txt.ok", QStringList{"fenster1", "fenster1", "user2"}, 2},
-             {"http://h.okay.example/x.okz", QStringList{"fenster1", "user2"}, 1}}) {
+             {"http://h.okay.example/x.okz", QStringList{"fenster1", "user2"}, 1},
+             {"http://h.example/b.docx", QStringList{"user1"}, 0}, {"http://h.example/b.odt", QStringList{"user1"}, 0},
+             {"http://h.example/b.pdf", QStringList{"user1"}, 0}}) {
         const auto n = f.page->clicks.size(), fetched = f.http->requests.size();
         w.Furl->setText(address);
         w.Command14->click();
