@@ -7,6 +7,7 @@
 #include "app/scratchfield.h"
 #include "platform/services.h"
 #include "platform/timer.h"
+#include "speech/voicesettings.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -22,6 +23,7 @@
 #include <QRadioButton>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace lesemund {
 
@@ -219,6 +221,26 @@ public:
     void openMenuFromKeyboard();
     void announceMenu(QAction *action);
 
+    // ---- the listener's voice ----------------------------------------------------
+    // The voice settings the window holds, kept with the options: none while
+    // the speech page's own choice holds (an options file without them and
+    // no change by the user).
+    const std::optional<speech::VoiceSettings> &heldVoice() const { return voice_; }
+    // The voice that speaks now: the held one, else the page's own.
+    speech::VoiceSettings currentVoice() const;
+    // Holds `voice` and hands it to the speech page at once.
+    void holdVoice(const speech::VoiceSettings &voice);
+    // Back to the standard voice: nothing held, the page gets the defaults.
+    void dropVoice();
+    void Schnellerx_Click();
+    void Langsamerx_Click();
+    void Hoeherx_Click();
+    void Tieferx_Click();
+    void Lauterx_Click();
+    void Leiserx_Click();
+    void Stimmewechselnx_Click();
+    void Sprachausgabewechselnx_Click();
+
     // ---- guidance ------------------------------------------------------------
     void Label1_Change();
     void Check1_Click();
@@ -294,6 +316,10 @@ private:
     QPointer<QWidget> lastAnnounced_;
     QPointer<QAction> lastMenuAnnouncement_;
     QElapsedTimer menuClock_;
+    std::optional<speech::VoiceSettings> voice_;
+
+    void turnVoiceDial(int speech::VoiceSettings::*value, bool up);
+    void changeVoice(const speech::VoiceSettings &voice, const QString &announcement);
 };
 
 } // namespace lesemund

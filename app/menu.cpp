@@ -98,6 +98,31 @@ void Form1::buildMenu() {
     item(url, "Adresselesenx", "Adresse lesen [Alt+S]", [this] { Command21_Click(); });
     item(url, "URLspeichernx", "URL Adresse speichern", {});
 
+    // The voice: function keys beside the speech keys F1 to F5, free in every
+    // control. Shift turns a dial the other way. One press is one step.
+    QMenu *stimme = menu("Stimmex", "Stimme");
+    const struct {
+        const char *name, *caption;
+        void (Form1::*action)();
+        QKeySequence key;
+        const char *said; // the key as the highlighted item tells it
+    } voiceItems[] = {
+        {"Schnellerx", "Schneller", &Form1::Schnellerx_Click, Qt::Key_F6, "F6"},
+        {"Langsamerx", "Langsamer", &Form1::Langsamerx_Click, Qt::SHIFT | Qt::Key_F6, "Umschalt und F6"},
+        {"Hoeherx", "Höher", &Form1::Hoeherx_Click, Qt::Key_F7, "F7"},
+        {"Tieferx", "Tiefer", &Form1::Tieferx_Click, Qt::SHIFT | Qt::Key_F7, "Umschalt und F7"},
+        {"Lauterx", "Lauter", &Form1::Lauterx_Click, Qt::Key_F8, "F8"},
+        {"Leiserx", "Leiser", &Form1::Leiserx_Click, Qt::SHIFT | Qt::Key_F8, "Umschalt und F8"},
+        {"Stimmewechselnx", "Stimme wechseln", &Form1::Stimmewechselnx_Click, Qt::Key_F11, "F11"},
+        {"Sprachausgabewechselnx", "Sprachausgabe wechseln", &Form1::Sprachausgabewechselnx_Click, Qt::Key_F12,
+         "F12"},
+    };
+    for (const auto &v : voiceItems) {
+        QAction *a = item(stimme, v.name, v.caption, [this, f = v.action] { (this->*f)(); }, v.key);
+        a->setAutoRepeat(false);
+        a->setProperty("spokenKey", QString::fromLatin1(v.said));
+    }
+
     QAction *exitAction = bar->addAction(QStringLiteral("Exit"));
     exitAction->setObjectName(QStringLiteral("Exitx"));
     connect(exitAction, &QAction::triggered, this, [this] { Exitx_Click(); });
@@ -134,7 +159,8 @@ void Form1::announceMenu(QAction *action) {
         return;
     lastMenuAnnouncement_ = action;
     menuClock_.restart();
-    Label1->setCaption(shownCaption(action));
+    const QString key = action->property("spokenKey").toString();
+    Label1->setCaption(key.isEmpty() ? shownCaption(action) : shownCaption(action) + QStringLiteral(", ") + key);
 }
 
 void Form1::toggleSwitch(VbCheckBox *box) { box->setValue(box->value() != 0 ? 0 : 1); }

@@ -43,6 +43,37 @@ void applyState(VbCheckBox *box, const QString &text) {
         box->setValue(*n);
 }
 
+// The listener's voice has a section of its own. Its output is named by
+// the speech engine behind it.
+const QString kVoiceSection = QStringLiteral("stimme");
+const QString kEmbedded = QStringLiteral("espeak");
+const QString kDesktop = QStringLiteral("speechd");
+
+int numberWithin(const QString &text, int low, int high, int fallback) {
+    const auto n = wholeNumber(text);
+    return n && *n >= low && *n <= high ? *n : fallback;
+}
+
+// The voice the section describes; none when the file has no such section.
+// A value that is no number, lies outside its range or names no output
+// gives that key's default.
+std::optional<speech::VoiceSettings> readVoice(platform::ProfileStore &store, const QString &path) {
+    using V = speech::VoiceSettings;
+    auto read = [&](const char *key) { return ReadIniValue(store, path, kVoiceSection, QString::fromLatin1(key)); };
+    const QString rate = read("Tempo"), pitch = read("Tonhoehe"), volume = read("Lautstaerke"),
+                  name = read("Stimme"), output = read("Ausgabe");
+    if (rate.isEmpty() && pitch.isEmpty() && volume.isEmpty() && name.isEmpty() && output.isEmpty())
+        return std::nullopt;
+    V voice;
+    voice.rate = numberWithin(rate, V::kMinRate, V::kMaxRate, V::kDefaultRate);
+    voice.pitch = numberWithin(pitch, V::kMinPercent, V::kMaxPercent, V::kDefaultPitch);
+    voice.volume = numberWithin(volume, V::kMinPercent, V::kMaxPercent, V::kDefaultVolume);
+    voice.voice = name;
+    if (output.trimmed().compare(kDesktop, Qt::CaseInsensitive) == 0)
+        voice.output = V::Output::Desktop;
+    return voice;
+}
+
 } // namespace
 
 const QStringList &Formini::defaultLines() {
@@ -120,6 +151,12 @@ void Formini::Command9_Click() {
         main_.Option1[1]->setChecked(true);
     main_.Furl->setText(read("URLAdessenfeld"));
     main_.lesemund1->setText(read("stimme"));
+    // Without a voice section the page keeps its own choice; a voice the
+    // window held before goes back to the defaults.
+    if (const auto voice = readVoice(store, path_))
+        main_.holdVoice(*voice);
+    else if (main_.heldVoice())
+        main_.dropVoice();
 }
 
 bool Formini::Command5_Click() {
@@ -137,6 +174,16 @@ bool Formini::Command5_Click() {
     write("URLAdessenfeld", main_.Furl->text());
     write("LesenOhne", main_.Option1[1]->isChecked() ? QStringLiteral("Wahr") : QStringLiteral("Falsch"));
     write("LesenOhne1", main_.Option1[0]->isChecked() ? QStringLiteral("Wahr") : QStringLiteral("Falsch"));
+    if (const auto &voice = main_.heldVoice()) {
+        auto put = [&](const char *key, const QString &value) {
+            written &= WriteIniValue(store, path_, kVoiceSection, QString::fromLatin1(key), value);
+        };
+        put("Tempo", QString::number(voice->rate));
+        put("Tonhoehe", QString::number(voice->pitch));
+        put("Lautstaerke", QString::number(voice->volume));
+        put("Stimme", voice->voice);
+        put("Ausgabe", voice->output == speech::VoiceSettings::Output::Desktop ? kDesktop : kEmbedded);
+    }
     return written;
 }
 
@@ -145,6 +192,9 @@ void Formini::Command6_Click() {
     for (int i = 0; i < List1->count(); ++i)
         bytes += codepage::toAnsi(List1->item(i)->text()) + "\r\n";
     platform::writeWholeFile(path_, bytes);
+    // The default lines hold no voice: the standard voice speaks at once,
+    // and the file keeps its nine lines.
+    main_.dropVoice();
     Command9_Click();
     Command5_Click();
 }

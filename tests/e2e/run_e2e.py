@@ -326,6 +326,8 @@ def journeys(address):
     file_is("the nested handler's text comes last", "text.txt", watcher + "inaktiv.")
     choose(f"{url} (off)", 2, 3, url, [u1(url_said + "inaktiv.")])
     file_is("URL watcher off", "text.txt", url_said + "inaktiv.")
+    choose("Stimme > Schneller", 5, 0, "Schneller, F6", [u1("Tempo 200 Wörter pro Minute")])
+    step("Shift+F6: slower again, said in that voice", ["shift+F6"], [u1("Tempo 175 Wörter pro Minute")])
 
     furl = FOCUS["Web Adressen Textfeld"]
     step("Ctrl+U: focus to the address field", ["ctrl+u"], [u1(furl)])

@@ -28,6 +28,7 @@ struct FakeBrowserControl : platform::BrowserControl {
             clicks << name;
             textFileAtClick << slurp("/text.txt");
             windowFileAtClick << slurp("/fenster.txt");
+            voiceAtClick << current;
         }
         return loaded;
     }
@@ -46,7 +47,7 @@ struct FakeBrowserControl : platform::BrowserControl {
     QStringList clicks;
     QList<QByteArray> textFileAtClick, windowFileAtClick;
     speech::VoiceSettings current;
-    QList<speech::VoiceSettings> voiceChanges;
+    QList<speech::VoiceSettings> voiceChanges, voiceAtClick;
     QStringList embeddedVoices{QStringLiteral("Deutsch"), QStringLiteral("Deutsch 2")};
     QStringList desktopVoices;
 };
