@@ -25,7 +25,7 @@ enum class ZipStatus {
 class ZipContainer {
 public:
     static constexpr qint64 kMaxEntryBytes = 64LL * 1024 * 1024;
-    static constexpr qint64 kMaxTotalBytes = 128LL * 1024 * 1024;
+    static constexpr qint64 kMaxTotalBytes = 96LL * 1024 * 1024;
 
     // True when `data` starts like a zip file.
     static bool looksLikeZip(const char *data, qsizetype size);
