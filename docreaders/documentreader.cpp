@@ -2,7 +2,11 @@
 
 #include "docreaders/documentreaderprocess.h"
 #include "docreaders/documentreaderword.h"
+#include "docreaders/docxreader.h"
+#include "docreaders/odtreader.h"
+#include "docreaders/pdfreader.h"
 #include "docreaders/rtfreader.h"
+#include "docreaders/zipcontainer.h"
 
 #include <QDir>
 #include <QFile>
@@ -134,8 +138,21 @@ std::optional<QString> DocumentReader::readLocal(const QString &path, const QStr
             return said(Source::Word, word.text);
         if (word.encrypted)
             return std::nullopt; // no reader opens it without the password
+        if (word.encryptedPackage)
+            return said(Source::Docx, unreadableDocumentText(Unreadable::Protected));
         if (auto text = readWithCatdoc(path))
             return said(Source::Catdoc, std::move(text));
+    } else if (ZipContainer::looksLikeZip(data, size)) {
+        ZipContainer zip(path);
+        if (zip.contains("word/document.xml"))
+            return said(Source::Docx, readDocx(zip, textLimit_));
+        if (isOdtContainer(zip))
+            return said(Source::Odt, readOdt(zip, textLimit_));
+        if (!zip.isOpen() && (suffix == QLatin1String("docx") || suffix == QLatin1String("odt")))
+            return said(suffix == QLatin1String("odt") ? Source::Odt : Source::Docx,
+                        unreadableDocumentText(Unreadable::Damaged));
+    } else if (looksLikePdf(data, size)) {
+        return said(Source::Pdf, readPdfFile(path, textLimit_));
     }
     return said(Source::LibreOffice, readWithLibreOffice(path));
 }

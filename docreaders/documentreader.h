@@ -11,8 +11,16 @@
 // - otherwise by content: "{\rtf" is read by the RTF reader of the program;
 //   a compound (OLE) file by the Word 97-2003 reader of the program, and if
 //   that cannot read it (Word 6/95, a damaged file), by catdoc;
+// - a zip container with word/document.xml by the Office Open XML reader
+//   (".docx"), one whose mimetype is application/vnd.oasis.opendocument.text
+//   and that has a content.xml by the OpenDocument reader (".odt"), and
+//   "%PDF-" by the PDF reader, all of the program. An encrypted package of
+//   Office Open XML (a compound file), and a ".docx" or ".odt" that is a cut
+//   off zip, are theirs too. What they cannot read (a password, broken XML,
+//   a zip bomb, a PDF without text) reads as a short message that says why
+//   (unreadableDocumentText), never as LibreOffice's attempt;
 // - LibreOffice headless is the fallback for whatever these cannot read
-//   and for all other formats (".docx", ".odt", ...). Without LibreOffice
+//   and for all other formats (".xlsx", ".odp", ...). Without LibreOffice
 //   that fallback yields nothing.
 // An empty file (0 bytes) is an empty document: one paragraph mark.
 //
@@ -40,7 +48,7 @@ namespace lesemund::docreaders {
 class DocumentReader {
 public:
     // Which reader gave the text (for the tests and the benchmark).
-    enum class Source { None, PlainText, Rtf, Word, Catdoc, LibreOffice };
+    enum class Source { None, PlainText, Rtf, Word, Catdoc, LibreOffice, Docx, Odt, Pdf };
 
     // Downloads `address` into the file `targetPath` (which does not exist
     // yet), at most `maxBytes` bytes; true when the file holds the document

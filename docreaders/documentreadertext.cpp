@@ -4,6 +4,8 @@
 #include "docreaders/filehead.h"
 
 #include <QFile>
+
+#include <array>
 #include <QStringDecoder>
 
 #include <cerrno>
@@ -13,6 +15,16 @@
 #include <unistd.h>
 
 namespace lesemund::docreaders {
+
+QString unreadableDocumentText(Unreadable why) {
+    switch (why) {
+    case Unreadable::Protected: return QStringLiteral("Dieses Dokument ist geschützt.\r");
+    case Unreadable::NoText: return QStringLiteral("Dieses Dokument enthält keinen Text.\r");
+    case Unreadable::TooBig: return QStringLiteral("Dieses Dokument ist zu groß zum Lesen.\r");
+    case Unreadable::Damaged: break;
+    }
+    return QStringLiteral("Dieses Dokument ist beschädigt.\r");
+}
 
 QString documentTruncationNotice() {
     return QStringLiteral("[Der Text wurde nach 5 Millionen Zeichen abgeschnitten.]");
@@ -106,6 +118,33 @@ QString cutDocumentText(QString text, qsizetype limit) {
     text.append(documentTruncationNotice());
     text.append(QChar(13));
     return text;
+}
+
+// ---------------------------------------------------------------------------
+// List numbers
+
+QString romanNumber(int n, bool upper) {
+    if (n <= 0 || n >= 4000)
+        return QString::number(n);
+    static const std::array<std::pair<int, const char *>, 13> kParts = {{
+        {1000, "m"}, {900, "cm"}, {500, "d"}, {400, "cd"}, {100, "c"}, {90, "xc"},
+        {50, "l"}, {40, "xl"}, {10, "x"}, {9, "ix"}, {5, "v"}, {4, "iv"}, {1, "i"}}};
+    QString out;
+    for (const auto &[value, text] : kParts)
+        while (n >= value) {
+            out += QLatin1String(text);
+            n -= value;
+        }
+    return upper ? out.toUpper() : out;
+}
+
+QString letterNumber(int n, bool upper) {
+    if (n <= 0)
+        return QString::number(n);
+    // A..Z, then AA..ZZ, AAA.. (the letter repeated), as word processors count.
+    const int repeat = (n - 1) / 26 + 1;
+    const QChar letter = QChar(char16_t((upper ? 'A' : 'a') + (n - 1) % 26));
+    return QString(std::min(repeat, 10), letter);
 }
 
 // ---------------------------------------------------------------------------

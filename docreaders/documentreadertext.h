@@ -23,6 +23,23 @@ inline constexpr qsizetype kDocumentTextLimit = 5'000'000;
 // "[Der Text wurde nach 5 Millionen Zeichen abgeschnitten.]"
 QString documentTruncationNotice();
 
+// Why a document of a format the program reads itself gives no text. The
+// reader then returns, instead of the document's text, a short message that
+// says why, as the text's only paragraph (ended by a carriage return), so
+// that the user hears it where the text would have been spoken:
+// - Protected: "Dieses Dokument ist geschützt." (a password, encryption);
+// - NoText: "Dieses Dokument enthält keinen Text." (a PDF of scanned pages);
+// - TooBig: "Dieses Dokument ist zu groß zum Lesen." (a zip container whose
+//   parts would inflate beyond the program's bounds);
+// - Damaged: "Dieses Dokument ist beschädigt." (broken XML, a cut-off zip or
+//   PDF).
+enum class Unreadable { Protected, NoText, TooBig, Damaged };
+QString unreadableDocumentText(Unreadable why);
+
+// List numbers as word processors write them: 1, i, I, a, A (a..z, then aa..zz, ...).
+QString romanNumber(int n, bool upper);
+QString letterNumber(int n, bool upper);
+
 // Collects a document's text paragraph by paragraph and keeps it under the
 // limit. A list paragraph gets its label in front, the way LibreOffice's
 // text export writes it: four blanks per list level (the first level has

@@ -407,30 +407,6 @@ ParagraphProps parseParagraphProps(const char *p, qsizetype size) {
     return props;
 }
 
-QString romanNumber(int n, bool upper) {
-    if (n <= 0 || n >= 4000)
-        return QString::number(n);
-    static const std::array<std::pair<int, const char *>, 13> kParts = {{
-        {1000, "m"}, {900, "cm"}, {500, "d"}, {400, "cd"}, {100, "c"}, {90, "xc"},
-        {50, "l"}, {40, "xl"}, {10, "x"}, {9, "ix"}, {5, "v"}, {4, "iv"}, {1, "i"}}};
-    QString out;
-    for (const auto &[value, text] : kParts)
-        while (n >= value) {
-            out += QLatin1String(text);
-            n -= value;
-        }
-    return upper ? out.toUpper() : out;
-}
-
-QString letterNumber(int n, bool upper) {
-    if (n <= 0)
-        return QString::number(n);
-    // A..Z, then AA..ZZ, AAA.. (the letter repeated), as word processors count.
-    const int repeat = (n - 1) / 26 + 1;
-    const QChar letter = QChar(char16_t((upper ? 'A' : 'a') + (n - 1) % 26));
-    return QString(std::min(repeat, 10), letter);
-}
-
 QString formatNumber(int n, int nfc) {
     switch (nfc) {
     case 1: return romanNumber(n, true);
@@ -782,8 +758,10 @@ WordDocumentResult WordReader::run() {
     WordDocumentResult result;
     result.compoundFile = true;
     const auto word = cfb_.stream("WordDocument");
-    if (!word)
+    if (!word) {
+        result.encryptedPackage = cfb_.stream("EncryptedPackage").has_value();
         return result;
+    }
     word_ = *word;
     const qint64 fibSize = std::min<qint64>(word_.size, 4096);
     if (fibSize < 0x5A)

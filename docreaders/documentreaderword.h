@@ -30,6 +30,7 @@ struct WordDocumentResult {
     std::optional<QString> text; // nothing when the reader cannot read it
     bool compoundFile = false;   // the data is a compound (OLE) file
     bool encrypted = false;      // a Word document protected by a password
+    bool encryptedPackage = false; // an encrypted Office Open XML package (.docx, ...)
 };
 
 // True when `data` starts with the signature of a compound (OLE) file.
