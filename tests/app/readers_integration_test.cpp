@@ -27,17 +27,19 @@ QString spokenForm(const QString &name) {
 
 TEST(ReadersInWindow, DocumentBehindAnAddressIsDownloadedAndRead) {
     HttpTestServer server;
-    server.serve("/dokumente/umlaute.rtf", fixture("umlaute.rtf"), "application/rtf");
     FormFixture f(true, [](platform::Services &s) {
         auto word = std::make_shared<platform::ReaderWordProcessorFactory>();
         word->setDownloader(platform::httpDownloader(s.http = std::make_shared<platform::CurlHttpClient>()));
         s.word = word;
     });
     Form1 &w = *f.form;
-    w.Furl->setText(server.url("/dokumente/umlaute.rtf"));
-    w.Command14->click();
-    EXPECT_EQ(w.Text3->text(), spokenForm("umlaute.rtf.expected"));
-    EXPECT_EQ(f.page->clicks.last(), "user1");
-    f.timer(5).fire();
-    EXPECT_EQ(w.Label1->caption(), "Hilfe");  // something was found: nothing said
+    for (const char *name : {"umlaute.rtf", "umlaute.docx", "umlaute.odt"}) {
+        server.serve(QByteArray("/dokumente/") + name, fixture(name), "application/octet-stream");
+        w.Furl->setText(server.url(QStringLiteral("/dokumente/") + name));
+        w.Command14->click();
+        EXPECT_EQ(w.Text3->text(), spokenForm(name + QStringLiteral(".expected"))) << name;
+        EXPECT_EQ(f.page->clicks.last(), "user1");
+        f.timer(5).fire();
+        EXPECT_EQ(w.Label1->caption(), "Hilfe");  // something was found: nothing said
+    }
 }
