@@ -8,7 +8,6 @@
 
 #include <libspeechd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -82,11 +81,12 @@ public:
         std::free(error);
         if (!connection_)
             return false;
-        if (spd_set_language(connection_, "de") != 0) {
+        const int client = spd_set_language(connection_, "de") == 0 ? spd_get_client_id(connection_) : -1;
+        if (client < 0) {
             disconnect();
             return false;
         }
-        client_ = static_cast<std::size_t>(spd_get_client_id(connection_));
+        client_ = static_cast<std::size_t>(client);
         if (listener) {
             connection_->callback_begin = deliver;
             connection_->callback_end = deliver;
