@@ -5,6 +5,8 @@
 //     (a speech-dispatcher of the benchmark's own, espeak-ng module) and a
 //     raw `espeak-ng -v de`, both started as processes at the moment of the
 //     click;
+//   - the same click on a page that speaks through that speech-dispatcher
+//     (data-output="speechd");
 //   - cutting off running speech (user1 again) to the new text's first
 //     audible sample;
 //   - pause and Stop, clicked at random moments, to silence, and clicks of
@@ -19,6 +21,7 @@
 #include "speech/espeak.h"
 #include "speech/speechengine.h"
 #include "support/pulseserver.h"
+#include "support/speechdispatcherserver.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -40,6 +43,7 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using lesemund::testing::MonitorRecorder;
 using lesemund::testing::PulseServer;
+using lesemund::testing::SpeechDispatcherServer;
 
 namespace {
 
@@ -109,67 +113,6 @@ std::vector<int> referenceEnvelope(const std::vector<int16_t> &pcm, int rate, in
     }
     return envelope;
 }
-
-// A speech-dispatcher of the benchmark's own: its own configuration,
-// socket and logs, espeak-ng speaking German into the private server.
-class Dispatcher {
-public:
-    bool start(const PulseServer &server, QString *why) {
-        const QString program = QStandardPaths::findExecutable(QStringLiteral("speech-dispatcher"));
-        if (program.isEmpty() || QStandardPaths::findExecutable(QStringLiteral("spd-say")).isEmpty()) {
-            *why = QStringLiteral("speech-dispatcher or spd-say is not installed");
-            return false;
-        }
-        const QString d = dir_.path();
-        QDir().mkpath(d + QStringLiteral("/conf/modules"));
-        QDir().mkpath(d + QStringLiteral("/home"));
-        QDir().mkpath(d + QStringLiteral("/run"));
-        QFile::setPermissions(d + QStringLiteral("/run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        writeFile(d + QStringLiteral("/conf/speechd.conf"),
-                  QStringLiteral("LogLevel 2\nLogDir \"%1\"\nDefaultVolume 100\nAudioOutputMethod \"pulse\"\n"
-                                 "DefaultLanguage \"de\"\nDefaultModule espeak-ng\n"
-                                 "AddModule \"espeak-ng\" \"sd_espeak-ng\" \"espeak-ng.conf\"\n")
-                      .arg(d)
-                      .toUtf8());
-        QFile::copy(QStringLiteral("/etc/speech-dispatcher/modules/espeak-ng.conf"),
-                    d + QStringLiteral("/conf/modules/espeak-ng.conf"));
-        env_ = QProcessEnvironment::systemEnvironment();
-        for (const QString &entry : server.clientEnvironment())
-            env_.insert(entry.section('=', 0, 0), entry.section('=', 1));
-        env_.insert(QStringLiteral("SPEECHD_ADDRESS"), QStringLiteral("unix_socket:") + d + QStringLiteral("/sock"));
-        process_.setProcessEnvironment(env_);
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(program, {QStringLiteral("-s"), QStringLiteral("-t"), QStringLiteral("0"), QStringLiteral("-C"),
-                                 d + QStringLiteral("/conf"), QStringLiteral("-c"), QStringLiteral("unix_socket"),
-                                 QStringLiteral("-S"), d + QStringLiteral("/sock"), QStringLiteral("-P"),
-                                 d + QStringLiteral("/pid"), QStringLiteral("-L"), d});
-        if (!process_.waitForStarted(5000)) {
-            *why = QStringLiteral("speech-dispatcher did not start");
-            return false;
-        }
-        for (int i = 0; i < 500 && !QFile::exists(d + QStringLiteral("/sock")); ++i)
-            std::this_thread::sleep_for(10ms);
-        if (!QFile::exists(d + QStringLiteral("/sock"))) {
-            *why = QStringLiteral("speech-dispatcher made no socket");
-            return false;
-        }
-        return true;
-    }
-    ~Dispatcher() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(3000))
-                process_.kill();
-            process_.waitForFinished(3000);
-        }
-    }
-    QProcessEnvironment environment() const { return env_; }
-
-private:
-    QTemporaryDir dir_;
-    QProcess process_;
-    QProcessEnvironment env_;
-};
 
 // A process started at the moment of the click, to its first audible sample.
 std::optional<double> processToSound(const MonitorRecorder &recorder, const QString &program, const QStringList &args,
@@ -382,19 +325,47 @@ int main(int argc, char **argv) {
                 espeakRaw.push_back(*v);
         }
     }
+    std::vector<double> speechdClick;
     {
-        Dispatcher dispatcher;
-        if (dispatcher.start(server, &spdWhy)) {
-            const QString spdSayProgram = QStandardPaths::findExecutable(QStringLiteral("spd-say"));
+        SpeechDispatcherServer dispatcher;
+        const QString spdSayProgram = QStandardPaths::findExecutable(QStringLiteral("spd-say"));
+        if (spdSayProgram.isEmpty()) {
+            spdWhy = QStringLiteral("spd-say is not installed");
+        } else if (dispatcher.start(server, &spdWhy)) {
+            QProcessEnvironment spdEnv = env;
+            spdEnv.insert(QStringLiteral("SPEECHD_ADDRESS"), QString::fromUtf8(dispatcher.address()));
             const QStringList args = {QStringLiteral("-w"), QStringLiteral("-l"), QStringLiteral("de"), kSentence};
-            processToSound(recorder, spdSayProgram, args, dispatcher.environment()); // starts its module
+            processToSound(recorder, spdSayProgram, args, spdEnv); // starts its module
             for (int i = 0; i < rounds; ++i) {
                 waitSilent(recorder, 100ms);
-                if (auto v = processToSound(recorder, spdSayProgram, args, dispatcher.environment()))
+                if (auto v = processToSound(recorder, spdSayProgram, args, spdEnv))
                     spdSay.push_back(*v);
             }
             if (spdSay.empty())
                 spdWhy = QStringLiteral("spd-say was never heard");
+
+            // The page speaking through it: its connection is made at
+            // start, so the first click (warm-up) is not counted.
+            writeFile(data + QStringLiteral("/sp"),
+                      "<form data-output=\"speechd\"><input type=button name=user1><input type=button name=Stop></form>");
+            host = std::make_unique<lesemund::speech::SpeechPageHost>(
+                [address = dispatcher.address()] { return lesemund::platform::makeSpeechDispatcher(address, false); });
+            host->navigate(data + QStringLiteral("/sp"));
+            setText(kSentence);
+            click("user1");
+            recorder.waitAudible(Clock::now() - 1s, 5s);
+            host->engine()->waitUntilIdle(10s);
+            for (int i = 0; i < rounds; ++i) {
+                waitSilent(recorder, 100ms);
+                std::this_thread::sleep_for(randomMs(50, 400));
+                const Clock::time_point t = click("user1");
+                if (const auto heard = recorder.waitAudible(t, 3s))
+                    speechdClick.push_back(ms(*heard - t));
+                std::this_thread::sleep_for(150ms);
+                click("Stop");
+                host->engine()->waitUntilIdle(2s);
+            }
+            host.reset();
         }
     }
 
@@ -403,6 +374,7 @@ int main(int argc, char **argv) {
     summary("click user1 -> first audible sample", firstSound);
     summary("raw espeak-ng -v de started -> first audible", espeakRaw);
     summary("spd-say -w started -> first audible", spdSay);
+    summary("click user1 -> first audible (page via speech-dispatcher)", speechdClick);
     const double ours = lesemund::bench::percentile(firstSound, 0.5);
     if (!espeakRaw.empty() && ours > 0)
         std::printf("ratio: raw espeak-ng / Lesemund = %.1f\n", lesemund::bench::percentile(espeakRaw, 0.5) / ours);
@@ -426,6 +398,8 @@ int main(int argc, char **argv) {
         table.add("  zum Vergleich: espeak-ng -v de gestartet bis hörbar", espeakRaw, "ms", 0);
     if (!spdSay.empty())
         table.add("  zum Vergleich: spd-say -w gestartet bis hörbar", spdSay, "ms", 0);
+    if (!speechdClick.empty())
+        table.add("Klick user1 bis erster hörbarer Ton (speech-dispatcher)", speechdClick, "ms", 40);
     if (ours > 0 && !espeakRaw.empty())
         table.addSingle("  Verhältnis espeak-ng / Lesemund", lesemund::bench::percentile(espeakRaw, 0.5) / ours, "fach", 0);
     if (ours > 0 && !spdSay.empty())

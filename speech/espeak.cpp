@@ -36,6 +36,30 @@ constexpr int kBufferMilliseconds = 20;
 
 } // namespace
 
+const std::vector<NamedVariant> &germanVoices() {
+    // espeak-ng's own variants, named by what is heard.
+    static const std::vector<NamedVariant> voices = {
+        {"Deutsch, Mann", ""},
+        {"Deutsch, Mann, tief", "m8"},
+        {"Deutsch, Mann, rau", "m1"},
+        {"Deutsch, Mann, mit Hall", "m2"},
+        {"Deutsch, Frau", "f4"},
+        {"Deutsch, Frau, hoch", "f3"},
+        {"Deutsch, Frau, rau", "f1"},
+        {"Deutsch, Klatt-Synthese", "klatt"},
+        {"Deutsch, flüsternd", "whisper"},
+    };
+    return voices;
+}
+
+QString variantOfVoice(const QString &name) {
+    for (const NamedVariant &v : germanVoices()) {
+        if (name == QString::fromUtf8(v.name))
+            return QString::fromLatin1(v.variant);
+    }
+    return {};
+}
+
 Espeak &Espeak::instance() {
     static Espeak *espeak = new Espeak; // never destroyed: threads may outlive main()
     return *espeak;
@@ -96,19 +120,43 @@ void Espeak::selectLanguageLocked(const QString &language) {
     wanted.languages = name.constData();
     if (espeak_SetVoiceByProperties(&wanted) == EE_OK) {
         currentLanguage_ = language;
+        currentVariant_.clear();
     } else if (language != QStringLiteral("de")) {
         selectLanguageLocked(QStringLiteral("de"));
     }
 }
 
+void Espeak::selectVoiceLocked(const QString &language, const QString &variant) {
+    if (variant.isEmpty()) {
+        if (!currentVariant_.isEmpty())
+            currentLanguage_.clear(); // the variant is left by choosing the voice anew
+        selectLanguageLocked(language);
+        return;
+    }
+    if (language == currentLanguage_ && variant == currentVariant_)
+        return;
+    const QByteArray name = (language + QLatin1Char('+') + variant).toLatin1();
+    if (espeak_SetVoiceByName(name.constData()) == EE_OK) {
+        currentLanguage_ = language;
+        currentVariant_ = variant;
+    } else {
+        selectVoiceLocked(language, {});
+    }
+}
+
 Espeak::Result Espeak::synthesize(const QString &text, const QString &language, bool ssml,
-                                  const PcmReceiver &receiver, const std::function<bool()> &giveUp) {
+                                  const PcmReceiver &receiver, const std::function<bool()> &giveUp,
+                                  const EspeakVoice &voice) {
     std::unique_lock guard(mutex_, std::defer_lock);
     if (!acquire(guard, giveUp))
         return Result::GaveUp;
     if (initializeLocked() <= 0)
         return Result::NotAvailable;
-    selectLanguageLocked(languages_.contains(language) ? language : QStringLiteral("de"));
+    selectVoiceLocked(languages_.contains(language) ? language : QStringLiteral("de"), voice.variant);
+    // A new voice resets nothing of these; they are set for every text.
+    espeak_SetParameter(espeakRATE, voice.rate, 0);
+    espeak_SetParameter(espeakPITCH, voice.pitch, 0);
+    espeak_SetParameter(espeakVOLUME, voice.volume, 0);
 
     QString cleaned = text;
     cleaned.replace(QChar(0), QChar(u' ')); // espeak-ng stops at the first zero
@@ -125,12 +173,13 @@ Espeak::Result Espeak::synthesize(const QString &text, const QString &language, 
     return Result::Done;
 }
 
-std::vector<int16_t> Espeak::render(const QString &text, const QString &language, bool ssml) {
+std::vector<int16_t> Espeak::render(const QString &text, const QString &language, bool ssml,
+                                    const EspeakVoice &voice) {
     std::vector<int16_t> pcm;
     synthesize(text, language, ssml, [&pcm](const int16_t *samples, int count) {
         pcm.insert(pcm.end(), samples, samples + count);
         return true;
-    });
+    }, {}, voice);
     return pcm;
 }
 

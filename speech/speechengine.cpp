@@ -10,6 +10,7 @@
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include <pthread.h>
@@ -37,8 +38,12 @@ constexpr auto kWaitForOutput = std::chrono::seconds(2);
 constexpr auto kRetryWhileWaiting = std::chrono::milliseconds(100);
 // The sink is told that nothing plays after this long without speech.
 constexpr auto kIdleAfter = std::chrono::seconds(1);
-// How long the destructor waits for a player stuck in its sink.
+// How long the destructor waits for a player stuck in its sink, or a worker
+// or voice lister stuck in the desktop's service.
 constexpr auto kPlayerGrace = std::chrono::milliseconds(500);
+// How often a worker waiting for the desktop's speech looks whether the
+// service is still there (it tells nothing when it goes away).
+constexpr auto kDesktopCheck = std::chrono::milliseconds(100);
 
 struct Utterance {
     std::uint64_t id = 0;
@@ -67,7 +72,76 @@ Clock::duration durationOf(std::uint64_t samples, int rate) {
         std::chrono::duration<double>(static_cast<double>(samples) / rate));
 }
 
+VoiceSettings clamped(VoiceSettings v) {
+    v.rate = std::clamp(v.rate, VoiceSettings::kMinRate, VoiceSettings::kMaxRate);
+    v.pitch = std::clamp(v.pitch, VoiceSettings::kMinPercent, VoiceSettings::kMaxPercent);
+    v.volume = std::clamp(v.volume, VoiceSettings::kMinPercent, VoiceSettings::kMaxPercent);
+    return v;
+}
+
+// The desktop service's scale runs from -100 to 100 with its own default
+// at 0: the default rate and pitch are put there and the limits at its ends.
+// Its volume +100 is the synthesizer's own: 100 % goes there, 0 % to -100.
+int serviceScale(int value, int low, int standard, int high) {
+    if (value <= standard)
+        return standard == low ? 0 : (value - standard) * 100 / (standard - low);
+    return (value - standard) * 100 / (high - standard);
+}
+
+bool isGerman(const QString &language) {
+    const QString l = language.toLower();
+    return l == QStringLiteral("de") || l.startsWith(QStringLiteral("de-")) || l.startsWith(QStringLiteral("de_"));
+}
+
+// The text from `offset` on as SSML with a mark in front of every word,
+// named by the word's place in the whole text: the desktop's service tells
+// when it reaches each, so that speech held by a pause goes on with the word
+// it was in.
+QString markedSsml(const QString &text, qsizetype offset) {
+    QString ssml = QStringLiteral("<speak>");
+    ssml.reserve(ssml.size() + (text.size() - offset) * 2);
+    bool inWord = false;
+    for (qsizetype i = offset; i < text.size(); ++i) {
+        const QChar c = text[i];
+        const bool space = c.isSpace() || c.unicode() < 0x20;
+        if (!space && !inWord)
+            ssml += QStringLiteral("<mark name=\"%1\"/>").arg(i);
+        inWord = !space;
+        if (c == u'&')
+            ssml += QStringLiteral("&amp;");
+        else if (c == u'<')
+            ssml += QStringLiteral("&lt;");
+        else if (c == u'>')
+            ssml += QStringLiteral("&gt;");
+        else
+            ssml += space ? QChar(u' ') : c;
+    }
+    return ssml + QStringLiteral("</speak>");
+}
+
+QStringList namesToOffer(const std::vector<platform::DesktopSpeech::Voice> &voices) {
+    QStringList german, all;
+    for (const auto &v : voices) {
+        if (!all.contains(v.name))
+            all.append(v.name);
+        if (isGerman(v.language) && !german.contains(v.name))
+            german.append(v.name);
+    }
+    return german.isEmpty() ? all : german;
+}
+
 } // namespace
+
+// The worker's connection to the desktop's speech.
+struct SpeechEngine::Desktop {
+    std::unique_ptr<platform::DesktopSpeech> service;
+    std::uint64_t handledSwitch = 0; // the last choice of the desktop's speech acted on
+    bool connected = false;
+    bool noticeDue = false;          // the listener is still to hear that it is unreachable
+    // What the connection was given, to give only what changes.
+    std::optional<std::tuple<int, int, int>> prosody;
+    QString voiceName;
+};
 
 struct SpeechEngine::Shared {
     mutable std::mutex m;
@@ -95,6 +169,17 @@ struct SpeechEngine::Shared {
     bool hasLast = false;
     SpeechText lastText;
 
+    VoiceSettings voice;
+    platform::DesktopSpeechFactory desktopFactory;
+    std::uint64_t desktopSwitch = 0;     // counts the choices of the desktop's speech
+    int desktopFinished = -1;            // the newest of its messages that ended or was cancelled
+    int desktopMarkMessage = -1;         // the message of the last mark reached
+    qsizetype desktopMark = 0;           // and the mark's place in its text
+    bool desktopVoicesKnown = false;
+    QStringList desktopVoices;
+    bool workerDone = false;
+    int listers = 0;                     // voice listers still running
+
     bool activeLocked() const {
         return !pending.empty() || synthesizing != 0 || !audio.empty() || playing != 0;
     }
@@ -117,8 +202,14 @@ SpeechText SpeechText::fromAnsi(QByteArray bytes) {
 
 QString SpeechText::toString() const { return isAnsi_ ? codepage::fromAnsi(ansi_) : text_; }
 
-SpeechEngine::SpeechEngine(std::unique_ptr<AudioSink> sink) : d_(std::make_shared<Shared>()) {
+SpeechEngine::SpeechEngine(std::unique_ptr<AudioSink> sink, VoiceSettings voice,
+                           platform::DesktopSpeechFactory desktop)
+    : d_(std::make_shared<Shared>()) {
     d_->sink = sink ? std::move(sink) : std::make_unique<SilentSink>();
+    d_->voice = clamped(voice);
+    d_->desktopFactory = std::move(desktop);
+    if (d_->voice.output == VoiceSettings::Output::Desktop)
+        d_->desktopSwitch = 1;
     worker_ = std::thread(&SpeechEngine::synthesisLoop, d_);
     player_ = std::thread(&SpeechEngine::playerLoop, d_);
 }
@@ -131,12 +222,18 @@ SpeechEngine::~SpeechEngine() {
         d_->liveFrom = std::numeric_limits<std::uint64_t>::max();
     }
     d_->cv.notify_all();
-    if (worker_.joinable())
-        worker_.join();
-    bool playerFinished;
+    bool workerFinished, playerFinished;
     {
         std::unique_lock lock(d_->m);
+        workerFinished = d_->cv.wait_for(lock, kPlayerGrace, [this] { return d_->workerDone; });
         playerFinished = d_->cv.wait_for(lock, kPlayerGrace, [this] { return d_->playerDone; });
+        d_->cv.wait_for(lock, kPlayerGrace, [this] { return d_->listers == 0; }); // the rest are let go
+    }
+    if (worker_.joinable()) {
+        if (workerFinished)
+            worker_.join();
+        else
+            worker_.detach(); // it owns a share of the state and ends when the service answers
     }
     if (player_.joinable()) {
         if (playerFinished)
@@ -205,6 +302,36 @@ void SpeechEngine::repeat() {
     d_->cv.notify_all();
 }
 
+void SpeechEngine::setVoice(const VoiceSettings &voice) {
+    {
+        std::lock_guard lock(d_->m);
+        if (voice.output == VoiceSettings::Output::Desktop && d_->voice.output != VoiceSettings::Output::Desktop)
+            ++d_->desktopSwitch;
+        d_->voice = clamped(voice);
+    }
+    d_->cv.notify_all();
+}
+
+VoiceSettings SpeechEngine::voice() const {
+    std::lock_guard lock(d_->m);
+    return d_->voice;
+}
+
+QStringList SpeechEngine::voiceNames(VoiceSettings::Output output) const {
+    if (output == VoiceSettings::Output::Desktop) {
+        std::lock_guard lock(d_->m);
+        return d_->desktopVoices;
+    }
+    return embeddedVoiceNames();
+}
+
+QStringList SpeechEngine::embeddedVoiceNames() {
+    QStringList names;
+    for (const NamedVariant &v : germanVoices())
+        names.append(QString::fromUtf8(v.name));
+    return names;
+}
+
 bool SpeechEngine::isPaused() const {
     std::lock_guard lock(d_->m);
     return d_->paused;
@@ -237,23 +364,49 @@ void SpeechEngine::synthesisLoop(std::shared_ptr<Shared> d) {
     }
     d->cv.notify_all();
 
+    Desktop desktop;
     for (;;) {
         Utterance utterance;
         EngineObserver observer;
+        VoiceSettings voice;
         {
             std::unique_lock lock(d->m);
-            d->cv.wait(lock, [&d] { return d->shutdown || !d->pending.empty(); });
+            d->cv.wait(lock, [&] {
+                return d->shutdown || !d->pending.empty() || d->desktopSwitch != desktop.handledSwitch;
+            });
             if (d->shutdown)
                 break;
+            if (d->desktopSwitch != desktop.handledSwitch) {
+                // Connected at once, so that its voices become known.
+                desktop.handledSwitch = d->desktopSwitch;
+                lock.unlock();
+                connectDesktop(d, desktop);
+                continue;
+            }
             utterance = std::move(d->pending.front());
             d->pending.pop_front();
             d->synthesizing = utterance.id;
             observer = d->observer;
+            voice = d->voice;
         }
         const std::uint64_t id = utterance.id;
         const auto text = std::make_shared<const SpeechText>(utterance.text);
         const PreparedText prepared = prepareSpeechText(utterance.text.toString());
-        if (rate > 0 && !prepared.text.trimmed().isEmpty()) {
+        const bool desktopChosen = voice.output == VoiceSettings::Output::Desktop;
+        bool spoken = false;
+        if (desktopChosen && desktop.connected && !prepared.text.trimmed().isEmpty()) {
+            const DesktopResult result = speakOnDesktop(d, desktop, id, utterance.text, prepared.text,
+                                                        prepared.ssml, voice);
+            spoken = result != DesktopResult::Lost;
+            if (!spoken) { // said again in the embedded voice, behind the notice
+                desktop.connected = false;
+                desktop.noticeDue = true;
+                desktop.service.reset();
+            }
+        }
+        if (!desktopChosen)
+            desktop.noticeDue = false; // the listener left the desktop's speech meanwhile
+        if (!spoken && rate > 0 && !prepared.text.trimmed().isEmpty()) {
             const QString language = languageForVoice(
                 prepared.voiceName, [&espeak](const QString &code) { return espeak.isLanguage(code); });
             if (observer.synthesisStarted)
@@ -303,7 +456,13 @@ void SpeechEngine::synthesisLoop(std::shared_ptr<Shared> d) {
                 std::lock_guard lock(d->m);
                 return d->shutdown || id < d->liveFrom;
             };
-            espeak.synthesize(prepared.text, language, prepared.ssml, receive, cutOff);
+            const EspeakVoice shape{voice.rate, voice.pitch, voice.volume, variantOfVoice(voice.voice)};
+            if (desktop.noticeDue && desktopChosen) {
+                desktop.noticeDue = false; // in front of this text, as part of it
+                espeak.synthesize(QString::fromUtf8(kDesktopUnreachable), QStringLiteral("de"), false, receive,
+                                  cutOff, shape);
+            }
+            espeak.synthesize(prepared.text, language, prepared.ssml, receive, cutOff, shape);
         }
         {
             std::lock_guard lock(d->m);
@@ -312,6 +471,144 @@ void SpeechEngine::synthesisLoop(std::shared_ptr<Shared> d) {
             d->synthesizing = 0;
         }
         d->cv.notify_all();
+    }
+    desktop.service.reset();
+    {
+        std::lock_guard lock(d->m);
+        d->workerDone = true;
+    }
+    d->cv.notify_all();
+}
+
+void SpeechEngine::connectDesktop(const std::shared_ptr<Shared> &d, Desktop &desktop) {
+    desktop.connected = false;
+    desktop.prosody.reset();
+    desktop.voiceName.clear();
+    desktop.service = d->desktopFactory ? d->desktopFactory() : nullptr;
+    // Events reach the engine through its state alone: the service may
+    // outlive the engine's threads for a moment.
+    const std::weak_ptr<Shared> weak = d;
+    const auto listener = [weak](int message, platform::DesktopSpeech::Event event, const QString &mark) {
+        using Event = platform::DesktopSpeech::Event;
+        if (event == Event::Began)
+            return;
+        if (const std::shared_ptr<Shared> shared = weak.lock()) {
+            {
+                std::lock_guard lock(shared->m);
+                if (event == Event::Mark) {
+                    shared->desktopMarkMessage = message;
+                    shared->desktopMark = mark.toLongLong();
+                } else {
+                    shared->desktopFinished = std::max(shared->desktopFinished, message);
+                }
+            }
+            shared->cv.notify_all();
+        }
+    };
+    desktop.connected = desktop.service && desktop.service->connect(listener);
+    if (!desktop.connected) {
+        desktop.service.reset();
+        desktop.noticeDue = true;
+        return;
+    }
+    std::lock_guard lock(d->m);
+    if (d->desktopVoicesKnown || d->listers > 0)
+        return;
+    // Listing the voices may take the service seconds: a connection of its
+    // own asks for them beside the speech.
+    ++d->listers;
+    std::thread([d] {
+        std::unique_ptr<platform::DesktopSpeech> lister = d->desktopFactory();
+        const bool ok = lister->connect({});
+        const QStringList names = ok ? namesToOffer(lister->voices()) : QStringList();
+        lister.reset();
+        {
+            std::lock_guard lock(d->m);
+            if (!names.isEmpty()) {
+                d->desktopVoices = names;
+                d->desktopVoicesKnown = true;
+            }
+            --d->listers;
+        }
+        d->cv.notify_all();
+    }).detach();
+}
+
+SpeechEngine::DesktopResult SpeechEngine::speakOnDesktop(const std::shared_ptr<Shared> &d, Desktop &desktop,
+                                                         std::uint64_t id, const SpeechText &text,
+                                                         const QString &prepared, bool ssml,
+                                                         const VoiceSettings &voice) {
+    std::unique_lock lock(d->m);
+    // The embedded voice's speech before it dies away first.
+    d->cv.wait(lock, [&] { return d->shutdown || id < d->liveFrom || (d->audio.empty() && d->playing == 0); });
+    if (d->shutdown || id < d->liveFrom)
+        return DesktopResult::CutOff;
+    d->lastText = text; // heard from now on
+    d->hasLast = true;
+    const bool voiceListed = !d->desktopVoicesKnown || d->desktopVoices.contains(voice.voice);
+    const QString voiceName = voiceListed ? voice.voice : QString();
+    lock.unlock();
+
+    // A connection that was given a voice goes back to the listener's
+    // standard voice only by connecting anew.
+    if (voiceName.isEmpty() && !desktop.voiceName.isEmpty()) {
+        connectDesktop(d, desktop);
+        if (!desktop.connected)
+            return DesktopResult::Lost;
+    }
+    platform::DesktopSpeech &service = *desktop.service;
+    const auto prosody = std::make_tuple(
+        serviceScale(voice.rate, VoiceSettings::kMinRate, VoiceSettings::kDefaultRate, VoiceSettings::kMaxRate),
+        serviceScale(voice.pitch, VoiceSettings::kMinPercent, VoiceSettings::kDefaultPitch, VoiceSettings::kMaxPercent),
+        serviceScale(voice.volume, VoiceSettings::kMinPercent, VoiceSettings::kMaxPercent / 2,
+                     VoiceSettings::kMaxPercent));
+    if (desktop.prosody != prosody) {
+        if (!service.setProsody(std::get<0>(prosody), std::get<1>(prosody), std::get<2>(prosody)))
+            return DesktopResult::Lost;
+        desktop.prosody = prosody;
+    }
+    if (voiceName != desktop.voiceName) {
+        if (!service.setVoice(voiceName))
+            return DesktopResult::Lost;
+        desktop.voiceName = voiceName;
+    }
+    // A pause cancels the message at once; Weiter hands over the rest, from
+    // the word that was being spoken (an SSML text of the caller's own
+    // begins anew).
+    int message = -1; // none handed over now
+    qsizetype from = 0;
+    lock.lock();
+    for (;;) {
+        if (d->shutdown || id < d->liveFrom) {
+            lock.unlock();
+            if (message >= 0)
+                service.cancel();
+            return DesktopResult::CutOff;
+        }
+        if (message >= 0 && d->desktopFinished >= message)
+            return DesktopResult::Spoken;
+        if (d->paused && message >= 0) {
+            if (!ssml && d->desktopMarkMessage == message)
+                from = d->desktopMark;
+            lock.unlock();
+            const bool ok = service.cancel();
+            lock.lock();
+            if (!ok)
+                return DesktopResult::Lost;
+            message = -1;
+            continue;
+        }
+        if (!d->paused && message < 0) {
+            lock.unlock();
+            message = service.speak(ssml ? prepared : markedSsml(prepared, from), true);
+            lock.lock();
+            if (message < 0)
+                return DesktopResult::Lost;
+            continue;
+        }
+        if (!service.isConnected())
+            return DesktopResult::Lost;
+        d->cv.wait_for(lock, kDesktopCheck);
     }
 }
 

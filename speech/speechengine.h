@@ -3,10 +3,13 @@
 // worker thread, a small buffered player writing short chunks to the sink on
 // a second thread. Every command only changes shared state and returns at
 // once; it never waits for synthesis or sound.
+#include "platform/desktopspeech.h"
 #include "speech/audiosink.h"
+#include "speech/voicesettings.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <cstdint>
@@ -49,13 +52,21 @@ struct EngineObserver {
     std::function<void(std::uint64_t id, std::chrono::steady_clock::time_point)> firstSample;
 };
 
+// What the listener hears when the desktop's speech cannot be reached.
+inline constexpr const char *kDesktopUnreachable = "Sprachausgabe des Desktops nicht erreichbar";
+
 class SpeechEngine {
 public:
     // Starts the worker and the player; espeak-ng is loaded on the worker, so
     // this returns at once. Commands given before it is ready wait for it.
-    explicit SpeechEngine(std::unique_ptr<AudioSink> sink);
-    // Silences the speech and ends both threads. A player stuck in a sink that
-    // does not return is let go after half a second instead of waited for.
+    // The texts are spoken with `voice`; the desktop's speech, when chosen,
+    // is reached through connections that `desktop` makes (none: it is never
+    // reachable).
+    explicit SpeechEngine(std::unique_ptr<AudioSink> sink, VoiceSettings voice = {},
+                          platform::DesktopSpeechFactory desktop = {});
+    // Silences the speech and ends its threads. A player stuck in a sink that
+    // does not return, or a desktop service that does not answer, is let go
+    // after half a second instead of waited for.
     ~SpeechEngine();
 
     SpeechEngine(const SpeechEngine &) = delete;
@@ -76,6 +87,18 @@ public:
     // a cutting command just handed over. Nothing before the first text.
     void repeat();
 
+    // The voice of the texts from the next one on (the one being spoken keeps
+    // its voice). Choosing the desktop's speech connects to it on the
+    // worker; when that fails, or the service goes away later, the listener
+    // is told so once, in front of the next text, and the texts go on in the
+    // embedded voice until the desktop's speech is chosen anew.
+    void setVoice(const VoiceSettings &voice);
+    VoiceSettings voice() const;
+    // The voices `output` offers, German ones only when there are any; the
+    // desktop's are known a little after the first connection, empty before.
+    QStringList voiceNames(VoiceSettings::Output output) const;
+    static QStringList embeddedVoiceNames();
+
     bool isPaused() const;
     // Waits until nothing is queued, synthesised or played; false on timeout.
     bool waitUntilIdle(std::chrono::milliseconds timeout) const;
@@ -87,8 +110,14 @@ public:
 
 private:
     struct Shared;
+    struct Desktop;
+    enum class DesktopResult { Spoken, CutOff, Lost };
     static void synthesisLoop(std::shared_ptr<Shared> d);
     static void playerLoop(std::shared_ptr<Shared> d);
+    static void connectDesktop(const std::shared_ptr<Shared> &d, Desktop &desktop);
+    static DesktopResult speakOnDesktop(const std::shared_ptr<Shared> &d, Desktop &desktop, std::uint64_t id,
+                                        const SpeechText &text, const QString &prepared, bool ssml,
+                                        const VoiceSettings &voice);
 
     std::shared_ptr<Shared> d_;
     std::thread worker_;

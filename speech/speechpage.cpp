@@ -54,6 +54,8 @@ std::optional<PageSettings> readPageSettings(const QString &html, const QString 
     const QString output = form->attributes.value(QStringLiteral("data-output")).trimmed();
     if (output.compare(QStringLiteral("none"), Qt::CaseInsensitive) == 0) {
         settings.output = PageSettings::Output::None;
+    } else if (output.compare(QStringLiteral("speechd"), Qt::CaseInsensitive) == 0) {
+        settings.output = PageSettings::Output::Speechd;
     } else if (output.startsWith(QStringLiteral("wav:"), Qt::CaseInsensitive)) {
         settings.output = PageSettings::Output::Wav;
         settings.wavFolder = resolve(dataFolder, output.mid(4).trimmed());
@@ -82,7 +84,7 @@ QByteArray journalLine(const QString &time, const QString &button, const QString
     return (time + QLatin1Char('\t') + button + QLatin1Char('\t') + escaped + QLatin1Char('\n')).toUtf8();
 }
 
-std::unique_ptr<SpeechPage> SpeechPage::load(const QString &path) {
+std::unique_ptr<SpeechPage> SpeechPage::load(const QString &path, platform::DesktopSpeechFactory desktop) {
     const std::optional<QByteArray> bytes = readRegularFile(path, kMaxPageBytes);
     if (!bytes)
         return nullptr;
@@ -94,6 +96,7 @@ std::unique_ptr<SpeechPage> SpeechPage::load(const QString &path) {
     std::unique_ptr<AudioSink> sink;
     switch (settings->output) {
     case PageSettings::Output::Sound:
+    case PageSettings::Output::Speechd:
         sink = std::make_unique<PulseSink>();
         break;
     case PageSettings::Output::Wav:
@@ -103,12 +106,24 @@ std::unique_ptr<SpeechPage> SpeechPage::load(const QString &path) {
         sink = std::make_unique<SilentSink>();
         break;
     }
-    return std::make_unique<SpeechPage>(dataFolder, std::move(*settings), std::move(sink));
+    return std::make_unique<SpeechPage>(dataFolder, std::move(*settings), std::move(sink), std::move(desktop));
 }
 
-SpeechPage::SpeechPage(QString dataFolder, PageSettings settings, std::unique_ptr<AudioSink> sink)
+namespace {
+
+VoiceSettings pageVoice(const PageSettings &settings) {
+    VoiceSettings voice;
+    if (settings.output == PageSettings::Output::Speechd)
+        voice.output = VoiceSettings::Output::Desktop;
+    return voice;
+}
+
+} // namespace
+
+SpeechPage::SpeechPage(QString dataFolder, PageSettings settings, std::unique_ptr<AudioSink> sink,
+                       platform::DesktopSpeechFactory desktop)
     : dataFolder_(std::move(dataFolder)), settings_(std::move(settings)),
-      engine_(std::make_unique<SpeechEngine>(std::move(sink))) {
+      engine_(std::make_unique<SpeechEngine>(std::move(sink), pageVoice(settings_), std::move(desktop))) {
     for (const QString &name : settings_.buttons) {
         if (const std::optional<PageButton> button = knownButton(name))
             buttons_.insert(name, *button);

@@ -36,7 +36,9 @@ struct PageButton {
 std::optional<PageButton> knownButton(const QString &name);
 
 struct PageSettings {
-    enum class Output { Sound, Wav, None };
+    // Speechd: the desktop's speech (speech-dispatcher), with the sound
+    // server as the embedded voice's output when it cannot be reached.
+    enum class Output { Sound, Wav, None, Speechd };
     Output output = Output::Sound;
     QString wavFolder;     // absolute, for Output::Wav
     QString journalPath;   // absolute, empty for no journal
@@ -46,8 +48,8 @@ struct PageSettings {
 // The settings of the page text `html` in data folder `dataFolder`; nothing
 // when the text holds no form. data-output: "sound" (also when missing or
 // unknown), "wav:FOLDER" (relative to the data folder; no folder: the data
-// folder itself) or "none"; data-journal: a file name, relative to the data
-// folder.
+// folder itself), "none" or "speechd"; data-journal: a file name, relative
+// to the data folder.
 std::optional<PageSettings> readPageSettings(const QString &html, const QString &dataFolder);
 
 // The bytes of a regular file, at most `maxBytes` of them; nothing when the
@@ -62,12 +64,14 @@ QByteArray journalLine(const QString &time, const QString &button, const QString
 class SpeechPage {
 public:
     // Loads the page at `path`; nothing when it cannot be read or holds no
-    // form. The engine starts on its own threads.
-    static std::unique_ptr<SpeechPage> load(const QString &path);
+    // form. The engine starts on its own threads and reaches the desktop's
+    // speech through `desktop`.
+    static std::unique_ptr<SpeechPage> load(const QString &path, platform::DesktopSpeechFactory desktop = {});
 
     // A page with the given settings and an engine speaking into `sink`
     // (tests give sinks of their own).
-    SpeechPage(QString dataFolder, PageSettings settings, std::unique_ptr<AudioSink> sink);
+    SpeechPage(QString dataFolder, PageSettings settings, std::unique_ptr<AudioSink> sink,
+               platform::DesktopSpeechFactory desktop = {});
     ~SpeechPage();
 
     // Clicks a declared button: reads its speech file, writes the journal

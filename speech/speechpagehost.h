@@ -5,7 +5,10 @@
 // data folder is the folder of the page.
 #include "platform/browsercontrol.h"
 
+#include "platform/desktopspeech.h"
+
 #include <memory>
+#include <optional>
 
 namespace lesemund::speech {
 
@@ -14,7 +17,10 @@ class SpeechEngine;
 
 class SpeechPageHost : public platform::BrowserControl {
 public:
-    SpeechPageHost();
+    // The pages reach the desktop's speech through connections `desktop`
+    // makes; by default speech-dispatcher at the session's address, started
+    // when it is not running.
+    explicit SpeechPageHost(platform::DesktopSpeechFactory desktop = {});
     ~SpeechPageHost() override;
 
     // Loads the page at once (it is a small local file) so that the first
@@ -28,7 +34,10 @@ public:
     bool clickButton(const QString &name) override;
 
     bool isLoaded() const override;
+    // The listener's choice once setVoice was called (also when the desktop's
+    // speech it asks for cannot be reached), before that the page's own.
     VoiceSettings voice() const override;
+    // Also applies to pages navigated to later.
     void setVoice(const VoiceSettings &voice) override;
     QStringList voiceNames(VoiceSettings::Output output) const override;
 
@@ -38,8 +47,9 @@ public:
     SpeechPage *page() const { return page_.get(); }
 
 private:
+    platform::DesktopSpeechFactory desktop_;
     std::unique_ptr<SpeechPage> page_;
-    VoiceSettings voice_;
+    std::optional<VoiceSettings> chosen_;
 };
 
 } // namespace lesemund::speech

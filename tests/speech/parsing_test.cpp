@@ -36,10 +36,11 @@ TEST(PageSettings, TheFirstFormGivesOutputJournalAndTheKnownButtons) {
         {"<form data-output=\"wav:x><input name=user1", "wav /daten/x><input name=user1  "}, // runs to the end
         {"<html><body><p>formlos</p><formular></body></html>", "-"},
         {"<!-- <form> ", "-"},
+        {"<form data-output=' SpeechD '><input type=button name=Stop>", "speechd   Stop"}, // speech-dispatcher
     };
     for (const auto &[html, expected] : cases) {
         const auto s = readPageSettings(QString::fromUtf8(html), "/daten");
-        EXPECT_EQ((!s ? "-" : QStringList{QStringList{"sound", "wav", "none"}[int(s->output)], s->wavFolder,
+        EXPECT_EQ((!s ? "-" : QStringList{QStringList{"sound", "wav", "none", "speechd"}[int(s->output)], s->wavFolder,
                                           s->journalPath, s->buttons.join(',')}.join(' ')).toStdString(),
                   expected.toStdString()) << html;
     }

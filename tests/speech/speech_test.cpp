@@ -4,6 +4,7 @@
 #include "speech/espeak.h"
 #include "speech/speechengine.h"
 #include "support/pulseserver.h"
+#include "support/speechdispatcherserver.h"
 #include "support/tempdatafolder.h"
 
 #include <QDir>
@@ -14,11 +15,14 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <numeric>
 #include <sys/stat.h>
 
 using namespace std::chrono_literals;
 using namespace lesemund::testing;
 using Time = MonitorRecorder::Time;
+using Voice = lesemund::speech::VoiceSettings;
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers" // voices are written by their designated fields
 
 namespace {
 
@@ -35,9 +39,31 @@ qsizetype samples(const QString &text) {
     return pcm.end() - std::find_if(pcm.begin(), pcm.end(), [](int16_t v) { return std::abs(v) > 64; });
 }
 
+// The median fundamental frequency (Hz) of the voiced 40 ms frames of `pcm` at `rate`, from its rectified
+// samples (the recorder keeps levels only): the shortest period whose autocorrelation comes near the best.
+double pitchOf(const std::vector<int16_t> &pcm, int rate) {
+    std::vector<double> f0, x, c;
+    const int frame = rate / 25, lo = rate / 400, hi = rate / 70;
+    for (std::size_t s = 0; s + frame + hi < pcm.size(); s += frame) {
+        x.assign(pcm.begin() + s, pcm.begin() + s + frame + hi);
+        std::transform(x.begin(), x.end(), x.begin(), [](double v) { return std::abs(v); });
+        const double mean = std::accumulate(x.begin(), x.end(), 0.0) / x.size();
+        if (mean < 300)
+            continue;
+        c.assign(hi + 1, 0);
+        for (int l = lo; l <= hi; ++l)
+            for (int i = 0; i < frame; ++i)
+                c[l] += (x[i] - mean) * (x[i + l] - mean);
+        const double best = *std::max_element(c.begin(), c.end());
+        f0.push_back(double(rate) / (std::find_if(c.begin() + lo, c.end(), [&](double v) { return v >= 0.85 * best; }) - c.begin()));
+    }
+    std::sort(f0.begin(), f0.end());
+    return f0.empty() ? 0 : f0[f0.size() / 2];
+}
+
 // A speech page of the test's own, whose clicks never wait for the speech.
 struct Page {
-    explicit Page(const QString &form) {
+    explicit Page(const QString &form, lesemund::platform::DesktopSpeechFactory desktop = {}) : host(desktop) {
         folder.write("sp", ("<form " + form + "><input type=button name=" + kButtons.join("><input type=button name="))
                                .toUtf8());
     }
@@ -205,4 +231,97 @@ TEST(SpeechPage, ButtonsSpeakTheirFilesStopCutOffQueueRepeatAndAreJournaled) {
                            "\tNochmal\t", "\tuser1\t" + kShort, "\tuser2\t" + kShort2, "\tNochmal\t",
                            "\tfenster1\t#voice=name:qvx.de.tonra#Fenster", "\tHilfe\t#voice=name:qvx.de.tonra#Fenster",
                            "\tSprech\tHilfe", "\tuser1\tÄpfel €\\r\\n", "\tuser1\t"}).join('\n').toStdString());
+}
+
+// Takes each utterance whole as fast as it comes.
+struct Utterances : lesemund::speech::AudioSink {
+    bool open(int) override { return true; }
+    bool isOpen() const override { return true; }
+    void close() override {}
+    void beginUtterance() override { heard.emplace_back(); }
+    bool write(const int16_t *s, std::size_t n) override { return heard.back().insert(heard.back().end(), s, s + n), true; }
+    std::size_t room() const override { return 1 << 20; }
+    bool pacesItself() const override { return true; }
+    std::vector<std::vector<int16_t>> &heard;
+    explicit Utterances(std::vector<std::vector<int16_t>> &h) : heard(h) {}
+};
+
+// Rate, pitch, volume and voice shape the embedded speech from the next text on; a name it does not offer is its
+// standard voice. The desktop's speech out of reach is told once per choice, and the embedded voice speaks instead.
+TEST(SpeechVoice, EmbeddedVoiceSettingsAndTheUnreachableDesktopSpeech) {
+    const QString female = lesemund::speech::SpeechPageHost().voiceNames(Voice::Output::Embedded).value(4);
+    const Voice desktop{.output = Voice::Output::Desktop};
+    struct Case { Voice voice; double length, peak, pitch; } cases[] = { // against the standard voice: factors
+        {{}, 1, 1, 1}, {{.rate = 80}, 2.1, 1, 0}, {{.rate = 450}, 0.4, 1, 0}, {{.pitch = 100, .volume = 25}, 1, 0.25, 1.6},
+        {{.voice = female}, 1, 1, 1.6}, {{.voice = "Unbekannt"}, 1, 1, 1}, {desktop}, {desktop}, {}, {desktop}};
+    std::vector<std::vector<int16_t>> heard;
+    lesemund::speech::SpeechEngine engine(std::make_unique<Utterances>(heard), {}, [] {
+        return lesemund::platform::makeSpeechDispatcher("unix_socket:/nonexistent/speechd.sock", false);
+    });
+    for (const Case &c : cases) {
+        engine.setVoice(c.voice);
+        engine.speakNow(kShort);
+        ASSERT_TRUE(engine.waitUntilIdle(5s));
+    }
+    ASSERT_EQ(heard.size(), std::size(cases));
+    const auto peak = [](const std::vector<int16_t> &v) { return double(*std::max_element(v.begin(), v.end())); };
+    for (int i = 1; i < 6; ++i) {
+        EXPECT_NEAR(heard[i].size() / double(heard[0].size()), cases[i].length, 0.15 * cases[i].length) << i;
+        EXPECT_NEAR(peak(heard[i]) / peak(heard[0]), cases[i].peak, 0.2) << i;
+        if (cases[i].pitch > 0) { // too few voiced frames at other rates
+            EXPECT_NEAR(pitchOf(heard[i], 22050) / pitchOf(heard[0], 22050), cases[i].pitch, 0.2) << i;
+        }
+    }
+    const std::size_t notice = samples(lesemund::speech::kDesktopUnreachable), text = render(kShort).size();
+    for (int i = 6; i < 10; ++i) // told at the first text after each choice of the desktop's speech
+        EXPECT_NEAR(heard[i].size(), (i == 6 || i == 9 ? notice + text : heard[0].size()), text / 20) << i;
+    lesemund::speech::SpeechPageHost host;
+    host.setVoice(desktop);
+    EXPECT_EQ(host.voice(), desktop) << "the listener's choice is kept";
+}
+
+// speech-dispatcher of the test's own with its espeak-ng module: heard, stopped, cut off, paused and resumed as
+// the embedded voice is; rate and voice change what is heard.
+TEST(SpeechVoice, DesktopSpeechIsHeardStoppedPausedResumedAndTakesRateAndVoice) {
+    PulseServer pulse;
+    MonitorRecorder recorder;
+    SpeechDispatcherServer speechd;
+    ASSERT_TRUE(pulse.start() && recorder.start(pulse.address(), pulse.monitorName()) && speechd.start(pulse));
+    Page p("data-output=speechd", [&] { return lesemund::platform::makeSpeechDispatcher(speechd.address(), false); });
+    p.load();
+    EXPECT_EQ(p.host.voice(), Voice{.output = Voice::Output::Desktop});
+    const auto heard = [&](Time from) { // until the speech had died away
+        EXPECT_TRUE(p.idle());
+        const Time end = Time::clock::now() + 300ms;
+        return recorder.waitRecorded(end, 3s) ? recorder.audibleTime(from, end).count() : -1;
+    };
+    Time t = p.click("user1", kShort);
+    ASSERT_TRUE(recorder.waitAudible(t, 5s));
+    const long normal = heard(t);
+    for (const QString cutter : {"Stop", "user1"}) { // nothing of the long text after them
+        ASSERT_TRUE(recorder.waitAudible(p.click("user1", kLong) + 300ms, 3s));
+        const long after = heard(p.click(cutter, kShort) + 200ms);
+        EXPECT_TRUE(cutter == "Stop" ? after == 0 : after > normal - 250 && after < normal + 100) << after;
+    }
+    t = p.click("user1", kMedium); // paused amid its words: it goes on with the word it was in
+    ASSERT_TRUE(recorder.waitAudible(t + 900ms, 3s));
+    const Time paused = p.click("pause");
+    std::this_thread::sleep_for(500ms);
+    const Time resumed = p.click("Weiter");
+    EXPECT_EQ(recorder.audibleTime(paused + 250ms, resumed), 0ms) << "heard while paused";
+    EXPECT_TRUE(recorder.waitAudible(resumed, 500ms)) << "Weiter was not heard at once";
+    const long spoken = MonitorRecorder::audibleTime(render(kMedium), 22050).count(); // espeak-ng's module alike
+    EXPECT_NEAR(heard(t), spoken, 400) << "lost or said twice";
+    ASSERT_TRUE(waitFor([&] { return !p.host.voiceNames(Voice::Output::Desktop).isEmpty(); }, 10s));
+    const QStringList names = p.host.voiceNames(Voice::Output::Desktop);
+    EXPECT_TRUE(names.contains("German+female3") && names.filter(QRegularExpression("^German")) == names);
+    std::vector<double> pitch, time;
+    for (const Voice &v : {Voice{.rate = 450}, Voice{.voice = "German+female3"}, Voice{}}) {
+        p.host.setVoice(Voice{v.rate, v.pitch, v.volume, v.voice, Voice::Output::Desktop});
+        t = p.click("user1", kShort);
+        time.push_back(heard(t));
+        pitch.push_back(pitchOf(recorder.levels(t, Time::clock::now()), 48000));
+    }
+    EXPECT_LT(time[0], 0.6 * normal) << "the rate was not heard";
+    EXPECT_GT(pitch[1], 1.4 * pitch[2]) << "the voice was not heard";
 }

@@ -145,6 +145,11 @@ public:
                                    [threshold](int16_t v) { return std::abs(v) > threshold; });
         return std::chrono::milliseconds(windows * 10);
     }
+    // The level of every frame played in [from, to).
+    std::vector<int16_t> levels(Time from, Time to) const {
+        std::lock_guard lock(m_);
+        return {levels_.begin() + std::ptrdiff_t(frameAt(from)), levels_.begin() + std::ptrdiff_t(std::max(frameAt(from), frameAt(to)))};
+    }
     // The loudest frame of each millisecond from `from` on, `count` at most.
     std::vector<int> envelope(Time from, int count) const {
         std::lock_guard lock(m_);
