@@ -124,8 +124,10 @@ void Form1::Sprachausgabewechselnx_Click() {
     const bool desktop = voice.output == VoiceSettings::Output::Embedded;
     voice.output = desktop ? VoiceSettings::Output::Desktop : VoiceSettings::Output::Embedded;
     voice.voice.clear(); // the names of one output mean nothing to the other
-    changeVoice(voice, desktop ? u("Jetzt spricht die Sprachausgabe des Desktops")
-                               : u("Jetzt spricht die eingebaute Sprachausgabe"));
+    // "gewählt" holds either way: when the desktop's speech cannot be
+    // reached, the page says so in front of this answer, in its own voice.
+    changeVoice(voice, desktop ? u("Sprachausgabe des Desktops gewählt")
+                               : u("Eingebaute Sprachausgabe gewählt"));
 }
 
 } // namespace lesemund

@@ -77,9 +77,9 @@ TEST(Voice, EveryKeyAnswersWithTheNewValueInTheNewVoiceInWhicheverControlUpToIts
         {w.Furl, Qt::Key_F8, none, 1, "Lautstärke 20 Prozent"},
         {w.File1, Qt::Key_F11, none, 1, "Stimme Deutsch"},
         {w.Text3, Qt::Key_F11, none, 2, "Stimme Deutsch"},
-        {w.Furl, Qt::Key_F12, none, 1, "Jetzt spricht die Sprachausgabe des Desktops"},
+        {w.Furl, Qt::Key_F12, none, 1, "Sprachausgabe des Desktops gewählt"},
         {w.File1, Qt::Key_F11, none, 1, "Für diese Sprachausgabe ist keine andere Stimme bekannt"},
-        {w.Fexit, Qt::Key_F12, none, 1, "Jetzt spricht die eingebaute Sprachausgabe"},
+        {w.Fexit, Qt::Key_F12, none, 1, "Eingebaute Sprachausgabe gewählt"},
     };
     for (const auto &[control, key, modifiers, times, said] : presses) {
         control->setFocus(Qt::OtherFocusReason);
