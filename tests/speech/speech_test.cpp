@@ -124,6 +124,12 @@ TEST(SpeechSound, HeardPausedResumedStoppedCutOffAndAfterTheServerCameBack) {
             << cutter.toStdString() << " " << after;
     }
 
+    // The server ends the stream but keeps the connection: the next text is heard whole.
+    ASSERT_TRUE(recorder.waitAudible(p.click("user1", kLong) + 300ms, 3s));
+    QProcess::execute("sh", {"-c", "pactl list short sink-inputs | cut -f1 | xargs -rn1 pactl kill-sink-input"});
+    t = p.click("user1", kShort);
+    EXPECT_NEAR(heard(t), spoken(kShort), spoken(kShort) / 8 + 40) << "no new stream after the old one was ended";
+
     server.kill(); // as a crash would; the next announcement is heard whole
     ASSERT_TRUE(start());
     t = p.click("user1", kShort);
