@@ -14,7 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <ctime>
+#include <future>
 #include <numeric>
 #include <sys/stat.h>
 
@@ -237,6 +239,40 @@ TEST(SpeechPage, ButtonsSpeakTheirFilesStopCutOffQueueRepeatAndAreJournaled) {
                            "\tNochmal\t", "\tuser1\t" + kShort, "\tuser2\t" + kShort2, "\tNochmal\t",
                            "\tfenster1\t#voice=name:qvx.de.tonra#Fenster", "\tHilfe\t#voice=name:qvx.de.tonra#Fenster",
                            "\tSprech\tHilfe", "\tuser1\tÄpfel €\\r\\n", "\tuser1\t"}).join('\n').toStdString());
+}
+
+// A sound output stuck in a write until the test lets it go: ending the engine lets its player go instead of
+// waiting on it (the player owns the output, which it leaves when its write returns).
+TEST(SpeechEngineEnd, AStuckSoundOutputDoesNotHoldUpTheEnd) {
+    struct Gate { std::mutex m; std::condition_variable cv; bool entered = false, released = false; };
+    struct Stuck : lesemund::speech::AudioSink {
+        std::shared_ptr<Gate> gate;
+        explicit Stuck(std::shared_ptr<Gate> g) : gate(std::move(g)) {}
+        bool open(int) override { return true; }
+        bool isOpen() const override { return true; }
+        void close() override {}
+        bool write(const int16_t *, std::size_t) override {
+            std::unique_lock lock(gate->m);
+            gate->entered = true;
+            gate->cv.notify_all();
+            gate->cv.wait(lock, [&] { return gate->released; });
+            return true;
+        }
+    };
+    const auto gate = std::make_shared<Gate>();
+    auto engine = std::make_unique<lesemund::speech::SpeechEngine>(std::make_unique<Stuck>(gate));
+    engine->speakNow(kShort);
+    std::unique_lock lock(gate->m);
+    ASSERT_TRUE(gate->cv.wait_for(lock, 5s, [&] { return gate->entered; }));
+    lock.unlock();
+    auto ended = std::async(std::launch::async, [&] { engine.reset(); });
+    const bool inTime = ended.wait_for(3s) == std::future_status::ready;
+    lock.lock();
+    gate->released = true;
+    gate->cv.notify_all();
+    lock.unlock();
+    ended.wait();
+    EXPECT_TRUE(inTime) << "the end waited on the stuck output";
 }
 
 // Takes each utterance whole as fast as it comes.

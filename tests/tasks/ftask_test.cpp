@@ -89,6 +89,13 @@ TEST(Ftask, ListsLineUpTaskBeendenReadsTheIdCommand4ComparesAndEndeStartsOver) {
     Rig r(windows, processes);
     r.task.showTask();
     QListWidget *handles = r.task.List1(0), *titles = r.task.List1(1), *ids = r.task.List1(2);
+    QStringList tabOrder;
+    QWidget *w = handles;
+    for (int step = 0; step < 100 && tabOrder.size() < 12; ++step, w = w->nextInFocusChain())
+        if (w->focusPolicy() & Qt::TabFocus)
+            tabOrder << w->objectName();
+    EXPECT_EQ(tabOrder.join(' '), "List1_0 Command1 List1_1 Option1 Option2 List1_2 Check1 Command2 Command3 "
+                                  "Textvergleich Command4 Command5");
     titles->verticalScrollBar()->setValue(20);
     titles->setCurrentRow(25);
     for (QListWidget *list : {handles, titles, ids})
