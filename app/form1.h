@@ -311,6 +311,7 @@ private:
     Formini *formini_ = nullptr;
     Form2 *form2_ = nullptr;
     Ftask *ftask_ = nullptr; // while the task window is loaded
+    bool windowNoticeSaid_ = false; // the desktop's windows cannot be read: said once
     bool closing_ = false;
     bool pageReady_ = false; // the speech page takes clicks once the load has ended
     QPointer<QWidget> lastAnnounced_;

@@ -1,5 +1,6 @@
 // Tastvolk Lesemund: a German speaking assistant for blind users.
 #include "app/form1.h"
+#include "platform/services.h"
 
 #include <QApplication>
 
@@ -34,6 +35,11 @@ void startupMessages(QtMsgType type, const QMessageLogContext &, const QString &
 } // namespace
 
 int main(int argc, char **argv) {
+    // Read through the accessibility bus, the program's own windows are
+    // listed like any other program's only when it is on that bus itself.
+    if (lesemund::platform::sessionWindowList() == lesemund::platform::WindowListKind::AccessibilityBus &&
+        qEnvironmentVariableIsEmpty("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"))
+        qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
     openingDesktop = true;
     qInstallMessageHandler(startupMessages);
     QApplication app(argc, argv);

@@ -1,5 +1,6 @@
 #include "platform/services.h"
 
+#include "platform/atspiwindowlist.h"
 #include "platform/curlhttpclient.h"
 #include "platform/iniprofilestore.h"
 #include "platform/linuxprocesscontrol.h"
@@ -13,6 +14,16 @@
 
 namespace lesemund::platform {
 
+WindowListKind sessionWindowList() {
+    const QByteArray chosen = qgetenv("LESEMUND_FENSTERLISTE").trimmed().toLower();
+    if (chosen == "atspi")
+        return WindowListKind::AccessibilityBus;
+    if (chosen == "x11")
+        return WindowListKind::X11;
+    const bool wayland = !qgetenv("WAYLAND_DISPLAY").isEmpty() || qgetenv("XDG_SESSION_TYPE") == "wayland";
+    return wayland ? WindowListKind::AccessibilityBus : WindowListKind::X11;
+}
+
 Services linuxServices(const QString &appFolder) {
     Services s;
     s.appFolder = appFolder;
@@ -20,7 +31,10 @@ Services linuxServices(const QString &appFolder) {
     s.profiles = std::make_shared<IniProfileStore>();
     s.timers = std::make_shared<QtTimerFactory>();
     s.shell = std::make_shared<XdgShellOpener>();
-    s.windows = std::make_shared<XcbWindowList>();
+    if (sessionWindowList() == WindowListKind::AccessibilityBus)
+        s.windows = std::make_shared<AtspiWindowList>();
+    else
+        s.windows = std::make_shared<XcbWindowList>();
     s.processes = std::make_shared<LinuxProcessControl>();
     auto http = std::make_shared<CurlHttpClient>();
     s.http = http;

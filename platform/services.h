@@ -34,4 +34,11 @@ struct Services {
 // The services of a Linux desktop for the program installed in `appFolder`.
 Services linuxServices(const QString &appFolder);
 
+// Which window list serves this session. LESEMUND_FENSTERLISTE=atspi or
+// =x11 chooses; otherwise a Wayland session (WAYLAND_DISPLAY set, or
+// XDG_SESSION_TYPE=wayland) is read through the accessibility bus and
+// anything else through X11.
+enum class WindowListKind { X11, AccessibilityBus };
+WindowListKind sessionWindowList();
+
 } // namespace lesemund::platform

@@ -42,6 +42,10 @@ public:
     // whatever could still be read (empty title, process id 0, both bits
     // off).
     virtual WindowSnapshot snapshot() = 0;
+    // What to tell the user, once, when this desktop's windows cannot be
+    // read at all, with what would help; empty while they can be read or
+    // while that is not known yet.
+    virtual QString unreadableNotice() const { return {}; }
 };
 
 } // namespace lesemund::platform
