@@ -142,6 +142,9 @@ public:
                       SpeechButton button);
     void clickPage(const QString &button);
     void hilfelesen_Click();
+    // Sets Label1 and has it spoken also while the buttons are not announced:
+    // for what the listener asked for or must know.
+    void announceAlways(const QString &text);
     void lesemund_Click();
     void Command6_Click();
     void Command2_Click();

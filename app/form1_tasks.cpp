@@ -28,13 +28,10 @@ void Form1::Command10_Click() {
         task->showTask();
     // Where the desktop gives no way to read its windows, the user hears why
     // and what helps, once, the first time the active window is to be read.
-    // It is said even while the buttons are not announced.
     const QString notice = services_.windows ? services_.windows->unreadableNotice() : QString();
     if (!windowNoticeSaid_ && !notice.isEmpty()) {
         windowNoticeSaid_ = true;
-        Label1->setCaption(notice);
-        if (Check2->value() == 0)
-            hilfelesen_Click();
+        announceAlways(notice);
     }
 }
 

@@ -69,16 +69,18 @@ void Form1::dropVoice() {
         services_.speechPage->setVoice(VoiceSettings{});
 }
 
+void Form1::announceAlways(const QString &text) {
+    Label1->setCaption(text);
+    if (Check2->value() == 0)
+        hilfelesen_Click();
+}
+
 void Form1::changeVoice(const VoiceSettings &voice, const QString &announcement) {
     if (voice != currentVoice()) {
         holdVoice(voice);
         Text4->setText(QStringLiteral("neue optionen"));
     }
-    // The answer is spoken also while the buttons are not announced: it is
-    // what the listener asked for.
-    Label1->setCaption(announcement);
-    if (Check2->value() == 0)
-        hilfelesen_Click();
+    announceAlways(announcement);
 }
 
 void Form1::turnVoiceDial(int VoiceSettings::*value, bool up) {

@@ -304,13 +304,15 @@ private:
         QDBusMessage get = QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
                                                           kProperties, QStringLiteral("Get"));
         get.setArguments({kStatus, QStringLiteral("IsEnabled")});
-        ask(session_, get, generation_, [this](const QDBusMessage &reply) {
+        // Answers about the session hold whatever happens to the
+        // accessibility bus meanwhile.
+        ask(session_, get, kAlways, [this](const QDBusMessage &reply) {
             if (single<bool>(reply) != false)
                 return;
             QDBusMessage set = QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
                                                               kProperties, QStringLiteral("Set"));
             set.setArguments({kStatus, QStringLiteral("IsEnabled"), QVariant::fromValue(QDBusVariant(true))});
-            ask(session_, set, generation_, [this](const QDBusMessage &done) {
+            ask(session_, set, kAlways, [this](const QDBusMessage &done) {
                 switchedOn_ = done.type() == QDBusMessage::ReplyMessage;
             });
         });
@@ -377,7 +379,7 @@ private:
         auto *watch = new QDBusPendingCallWatcher(bus.asyncCall(message, settings_.callTimeoutMs), this);
         connect(watch, &QDBusPendingCallWatcher::finished, this, [this, watch, generation, done = std::move(done)] {
             watch->deleteLater();
-            if (generation == generation_)
+            if (generation == generation_ || generation == kAlways)
                 done(watch->reply());
         });
     }
@@ -562,6 +564,7 @@ private:
         publish_(std::move(s), missing_);
     }
 
+    static constexpr quint64 kAlways = ~quint64(0);
     AtspiWindowList::Settings settings_;
     std::function<void(WindowSnapshot, bool)> publish_;
     QTimer *tick_ = nullptr;

@@ -12,8 +12,14 @@ TEST(TaskWindow, Timer1OpensItCheck1ClosesItAndEachNewTopTitleIsSpokenOnce) {
     f.form->Check1->setValue(0);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(f.form->ftask(), nullptr) << "switched off before Timer1 fires, no window is left";
+    f.form->Check2->setValue(0);
     f.form->Check1->setValue(1);
+    f.windows->notice = "Kein Bus.";
     f.timer(1).fire();
+    EXPECT_EQ(f.textFile(), "#voice=name:qvx.de.tonra#Kein Bus.") << "said with the buttons unannounced";
+    f.windows->notice = "Noch einmal.";
+    f.form->Command10->click();
+    EXPECT_EQ(f.textFile(), "#voice=name:qvx.de.tonra#Kein Bus.") << "said once";
     EXPECT_FALSE(f.timer(1).isActive()) << "one shot";
     ASSERT_NE(f.form->ftask(), nullptr);
     for (int i = 0; i < 2; ++i)
