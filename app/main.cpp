@@ -35,6 +35,12 @@ void startupMessages(QtMsgType type, const QMessageLogContext &, const QString &
 } // namespace
 
 int main(int argc, char **argv) {
+    // In a Wayland session the program is a Wayland client of its own, and
+    // X11 (XWayland) only where Wayland cannot be reached.
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+                         qgetenv("XDG_SESSION_TYPE") == "wayland";
+    if (wayland && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "wayland;xcb");
     // Read through the accessibility bus, the program's own windows are
     // listed like any other program's only when it is on that bus itself.
     if (lesemund::platform::sessionWindowList() == lesemund::platform::WindowListKind::AccessibilityBus &&

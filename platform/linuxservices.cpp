@@ -20,7 +20,7 @@ WindowListKind sessionWindowList() {
         return WindowListKind::AccessibilityBus;
     if (chosen == "x11")
         return WindowListKind::X11;
-    const bool wayland = !qgetenv("WAYLAND_DISPLAY").isEmpty() || qgetenv("XDG_SESSION_TYPE") == "wayland";
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qgetenv("XDG_SESSION_TYPE") == "wayland";
     return wayland ? WindowListKind::AccessibilityBus : WindowListKind::X11;
 }
 

@@ -401,7 +401,7 @@ if __name__ == "__main__":
     # The program sees no session bus and no language settings of the caller's.
     APP_ENV = {k: v for k, v in XENV.items() if not k.startswith("LC_") and k not in (
         "QT_ACCESSIBILITY", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS",
-        "LANGUAGE")}
+        "LANGUAGE", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "LESEMUND_FENSTERLISTE")}
     APP_ENV.update(QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=runtime, LANG="C.UTF-8")
     try:
         journeys(base + "/gruss.txt")
