@@ -43,9 +43,7 @@ constexpr uint kRoleAlert = 2, kRoleDialog = 16, kRoleFileChooser = 19, kRoleFra
 
 // The events that keep the picture up to date. Applications send only the
 // events somebody has asked the registry for.
-const char *const kEvents[] = {"window:", "object:state-changed:active", "object:state-changed:showing",
-                               "object:state-changed:iconified", "object:state-changed:defunct",
-                               "object:property-change:accessible-name"};
+const char *const kEvents[] = {"window:", "object:property-change:accessible-name"};
 
 bool isTimeout(const QDBusMessage &reply) {
     const QString name = reply.errorName();
@@ -335,8 +333,14 @@ private:
         ++connections;
         missing_ = false;
         const QString object = QStringLiteral("org.a11y.atspi.Event.Object");
-        for (const char *member : {"StateChanged", "PropertyChange", "ChildrenChanged"})
-            a11y_.connect({}, {}, object, QLatin1String(member), this, SLOT(event(QDBusMessage)));
+        // Only the changes the picture needs reach this thread: programs
+        // send many others (selection, focus) to other listeners.
+        for (const char *detail : {"active", "showing", "iconified", "defunct"})
+            a11y_.connect({}, {}, object, QStringLiteral("StateChanged"), {QLatin1String(detail)}, {}, this,
+                          SLOT(event(QDBusMessage)));
+        a11y_.connect({}, {}, object, QStringLiteral("PropertyChange"), {QStringLiteral("accessible-name")}, {}, this,
+                      SLOT(event(QDBusMessage)));
+        a11y_.connect(kRegistry, kRootPath, object, QStringLiteral("ChildrenChanged"), this, SLOT(event(QDBusMessage)));
         a11y_.connect({}, {}, QStringLiteral("org.a11y.atspi.Event.Window"), {}, this, SLOT(event(QDBusMessage)));
         a11y_.connect(kDBus, QStringLiteral("/org/freedesktop/DBus"), kDBus, QStringLiteral("NameOwnerChanged"), this,
                       SLOT(nameOwnerChanged(QString, QString, QString)));
