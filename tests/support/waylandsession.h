@@ -226,14 +226,18 @@ public:
 
     // The test's own environment in this session.
     std::vector<QByteArray> environment() const {
+        // Settings live in memory: the session's accessibility switch, which
+        // the accessibility bus keeps in the desktop's settings, never
+        // touches the user's own.
         const QByteArray own[] = {"XDG_RUNTIME_DIR=" + runtimeDir(), "WAYLAND_DISPLAY=" + waylandDisplay(),
-                                  "DBUS_SESSION_BUS_ADDRESS=" + sessionBus_, "XDG_SESSION_TYPE=wayland"};
+                                  "DBUS_SESSION_BUS_ADDRESS=" + sessionBus_, "XDG_SESSION_TYPE=wayland",
+                                  "GSETTINGS_BACKEND=memory"};
         std::vector<QByteArray> result(std::begin(own), std::end(own));
         for (char **e = environ; *e; ++e) {
             const QByteArray entry(*e), name = entry.left(entry.indexOf('='));
             // NO_AT_BRIDGE would keep GTK off the accessibility bus.
             static const QByteArrayList replaced = {"XDG_RUNTIME_DIR", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_SESSION_TYPE",
-                                                    "DISPLAY", "AT_SPI_BUS_ADDRESS", "NO_AT_BRIDGE"};
+                                                    "DISPLAY", "AT_SPI_BUS_ADDRESS", "NO_AT_BRIDGE", "GSETTINGS_BACKEND"};
             if (!replaced.contains(name))
                 result.push_back(entry);
         }
