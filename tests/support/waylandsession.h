@@ -6,12 +6,9 @@
 // test program, even after a crash.
 #include "support/serverprocess.h"
 
-#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusObjectPath>
-#include <QDBusVariant>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -19,8 +16,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <memory>
-#include <optional>
-#include <ostream>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -31,18 +26,6 @@
 extern char **environ;
 
 namespace lesemund::testing {
-
-// A top-level window as the accessibility bus shows it.
-struct AccessibleWindow {
-    QString name;
-    bool active = false;
-    quint32 role = 0; // 23 a frame, 16 a dialog
-    qint64 pid = 0;   // of its application
-    bool operator==(const AccessibleWindow &) const = default;
-    friend std::ostream &operator<<(std::ostream &out, const AccessibleWindow &w) {
-        return out << '{' << w.name.toStdString() << (w.active ? " active" : "") << " role " << w.role << " pid " << w.pid << '}';
-    }
-};
 
 namespace detail {
 
@@ -95,29 +78,6 @@ inline QVariant answer(const QDBusMessage &reply) {
     return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() ? reply.arguments().at(0) : QVariant();
 }
 
-// The children of an accessible, as (bus name, object path); nullopt when it does not answer.
-using Children = std::vector<std::pair<QString, QString>>;
-
-inline std::optional<Children> children(const QDBusConnection &bus, const QString &service,
-                                                                       const QString &path) {
-    const QVariant a = answer(call(bus, service, path, "org.a11y.atspi.Accessible", "GetChildren"));
-    if (!a.canConvert<QDBusArgument>())
-        return std::nullopt;
-    Children result;
-    const QDBusArgument arg = a.value<QDBusArgument>();
-    arg.beginArray();
-    while (!arg.atEnd()) {
-        QString name;
-        QDBusObjectPath object;
-        arg.beginStructure();
-        arg >> name >> object;
-        arg.endStructure();
-        result.emplace_back(name, object.path());
-    }
-    arg.endArray();
-    return result;
-}
-
 // The process of a bus name (the bus itself: "org.freedesktop.DBus"); 0 when unknown.
 inline qint64 processOf(const QDBusConnection &bus, const QString &name) {
     return answer(call(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
@@ -126,32 +86,6 @@ inline qint64 processOf(const QDBusConnection &bus, const QString &name) {
 }
 
 } // namespace atspi
-
-// Every application's top-level windows on the accessibility bus `bus`, in
-// the registry's order and each application's; nullopt when the registry
-// does not answer. An application that does not answer shows no windows.
-inline std::optional<std::vector<AccessibleWindow>> accessibleWindows(const QDBusConnection &bus) {
-    const QString accessible = "org.a11y.atspi.Accessible";
-    const auto applications = atspi::children(bus, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root");
-    if (!applications)
-        return std::nullopt;
-    std::vector<AccessibleWindow> result;
-    for (const auto &[application, root] : *applications) {
-        const qint64 pid = atspi::processOf(bus, application);
-        for (const auto &[service, path] : atspi::children(bus, application, root).value_or(atspi::Children{})) {
-            AccessibleWindow w;
-            w.pid = pid;
-            w.name = atspi::answer(atspi::call(bus, service, path, "org.freedesktop.DBus.Properties", "Get", {accessible, "Name"}))
-                         .value<QDBusVariant>().variant().toString();
-            const QVariant state = atspi::answer(atspi::call(bus, service, path, accessible, "GetState"));
-            const QList<quint32> bits = state.canConvert<QDBusArgument>() ? qdbus_cast<QList<quint32>>(state) : QList<quint32>();
-            w.active = !bits.isEmpty() && (bits.at(0) & 2u); // ATSPI_STATE_ACTIVE
-            w.role = atspi::answer(atspi::call(bus, service, path, accessible, "GetRole")).toUInt();
-            result.push_back(w);
-        }
-    }
-    return result;
-}
 
 class WaylandSession {
 public:
@@ -296,7 +230,11 @@ private:
         a11yName_ = "lesemund-a11y-" + QString::fromLatin1(a11yBus_);
         const QDBusConnection a11y = QDBusConnection::connectToBus(QString::fromLatin1(a11yBus_), a11yName_);
         // The registry is started by the bus when first asked.
-        if (!waitFor([&] { return a11y.isConnected() && accessibleWindows(a11y); }, std::chrono::seconds(5)))
+        const auto registry = [&] {
+            return atspi::call(a11y, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root", "org.a11y.atspi.Accessible",
+                               "GetChildren").type() == QDBusMessage::ReplyMessage;
+        };
+        if (!waitFor([&] { return a11y.isConnected() && registry(); }, std::chrono::seconds(5)))
             return fail(error, "the accessibility bus has no registry: " + detail::tail(d + "/launcher.log"));
         return true;
     }
