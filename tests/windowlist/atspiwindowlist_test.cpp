@@ -121,11 +121,13 @@ TEST(AtspiWindowList, FollowsWindowsTitlesAndApplicationsOfAWaylandSession) {
     // answers again.
     AtspiWindowList checking(AtspiWindowList::Settings{sessionBus, {}, 300, 200, 100});
     ASSERT_TRUE(shows(checking, {row("Erstes", a)}));
+    const qint64 handle = checking.snapshot().windows.at(0).handle;
     a.stopProcess();
     EXPECT_LT(slowestLook(checking), 50ms);
     EXPECT_TRUE(shows(checking, {}));
     a.continueProcess();
     EXPECT_TRUE(shows(checking, {row("Erstes", a)}));
+    EXPECT_EQ(checking.snapshot().windows.at(0).handle, handle) << "the same window, not a new one";
 
     // The bus goes away and comes back.
     session.killAccessibilityBus();
