@@ -130,17 +130,6 @@ std::optional<double> processToSound(const MonitorRecorder &recorder, const QStr
     return ms(*heard - start);
 }
 
-void waitSilent(const MonitorRecorder &recorder, Clock::duration quiet = 150ms) {
-    const auto end = Clock::now() + 10s;
-    while (Clock::now() < end) {
-        const Clock::time_point from = Clock::now() - quiet;
-        recorder.waitRecorded(Clock::now(), 1s);
-        if (!recorder.firstAudible(from))
-            return;
-        std::this_thread::sleep_for(20ms);
-    }
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -190,13 +179,13 @@ int main(int argc, char **argv) {
         return 1;
     }
     host->engine()->waitUntilIdle(10s);
-    waitSilent(recorder);
+    recorder.waitSilent(150ms);
 
     // Click to the first audible sample, from silence, through whichever
     // output the page speaks with.
     const auto clickToFirstSound = [&](std::vector<double> &out) {
         for (int i = 0; i < rounds; ++i) {
-            waitSilent(recorder, 100ms);
+            recorder.waitSilent(100ms);
             std::this_thread::sleep_for(randomMs(50, 400));
             const Clock::time_point t = click("user1");
             if (const auto heard = recorder.waitAudible(t, 3s))
@@ -208,7 +197,7 @@ int main(int argc, char **argv) {
     };
     std::vector<double> firstSound;
     clickToFirstSound(firstSound);
-    waitSilent(recorder, 100ms);
+    recorder.waitSilent(100ms);
 
     // Cutting off running speech: to the new text's first audible sample.
     const std::vector<int> sentenceEnvelope =
@@ -227,7 +216,7 @@ int main(int argc, char **argv) {
             cutOff.push_back(ms(*heard - t));
         click("Stop");
         host->engine()->waitUntilIdle(2s);
-        waitSilent(recorder, 100ms);
+        recorder.waitSilent(100ms);
     }
 
     // Pause and Stop at random moments of running speech, to the last
@@ -261,7 +250,7 @@ int main(int argc, char **argv) {
         }
         click("Stop");
         host->engine()->waitUntilIdle(2s);
-        waitSilent(recorder, 100ms);
+        recorder.waitSilent(100ms);
     }
 
     // The server killed and started again; the announcement right after.
@@ -325,7 +314,7 @@ int main(int argc, char **argv) {
         espeakWhy = QStringLiteral("espeak-ng is not installed");
     } else {
         for (int i = 0; i < rounds; ++i) {
-            waitSilent(recorder, 100ms);
+            recorder.waitSilent(100ms);
             if (auto v = processToSound(recorder, espeakProgram, {QStringLiteral("-v"), QStringLiteral("de"), kSentence}, env))
                 espeakRaw.push_back(*v);
         }
@@ -342,7 +331,7 @@ int main(int argc, char **argv) {
             const QStringList args = {QStringLiteral("-w"), QStringLiteral("-l"), QStringLiteral("de"), kSentence};
             processToSound(recorder, spdSayProgram, args, spdEnv); // starts its module
             for (int i = 0; i < rounds; ++i) {
-                waitSilent(recorder, 100ms);
+                recorder.waitSilent(100ms);
                 if (auto v = processToSound(recorder, spdSayProgram, args, spdEnv))
                     spdSay.push_back(*v);
             }

@@ -36,28 +36,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// A copy of the shipped data folder whose page writes no sound.
-void copyDataFolder(const QString &to, const QString &journal = {}) {
-    const QString from = QStringLiteral(LESEMUND_SOURCE_DIR) + "/data/lesemund";
-    QDir().mkpath(to);
-    QDirIterator it(from, QDir::Files);
-    while (it.hasNext()) {
-        const QString f = it.next();
-        QFile::copy(f, to + "/" + QFileInfo(f).fileName());
-        QFile(to + "/" + QFileInfo(f).fileName()).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    }
-    QFile page(to + "/sp");
-    page.open(QIODevice::ReadOnly);
-    QString html = QString::fromUtf8(page.readAll());
-    page.close();
-    QString attrs = QStringLiteral("<form data-output=\"none\"");
-    if (!journal.isEmpty())
-        attrs += QStringLiteral(" data-journal=\"%1\"").arg(journal);
-    html.replace(QRegularExpression(QStringLiteral("<form\\b[^>]*")), attrs);
-    page.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    page.write(html.toUtf8());
-}
-
 // Waits for the first sample of the next utterance.
 struct FirstSample {
     std::mutex m;
@@ -94,7 +72,7 @@ struct Window {
     FirstSample first;
 
     Window() {
-        copyDataFolder(dir.path() + "/lesemund");
+        bench::copyDataFolder(dir.path() + "/lesemund");
         platform::Services s;
         s.appFolder = dir.path();
         s.speechPage = page;
@@ -214,7 +192,7 @@ void benchStartUp(bench::Table &table, const QString &program) {
         QTemporaryDir dir;
         QFile::copy(program, dir.path() + "/tastvolk-lesemund");
         QFile(dir.path() + "/tastvolk-lesemund").setPermissions(QFile::ExeOwner | QFile::ReadOwner);
-        copyDataFolder(dir.path() + "/lesemund", "journal.txt");
+        bench::copyDataFolder(dir.path() + "/lesemund", "none", "journal.txt");
         QProcess p;
         p.setWorkingDirectory(dir.path());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

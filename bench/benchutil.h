@@ -2,7 +2,11 @@
 // Shared helpers of the benchmarks: medians with their spread, and one line
 // per figure in a form that bench/run-all gathers into a single table:
 //   RESULT<TAB>figure<TAB>median<TAB>p10<TAB>p90<TAB>unit<TAB>target<TAB>met
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QString>
 
 #include <algorithm>
@@ -56,6 +60,30 @@ private:
     };
     std::vector<Row> rows_;
 };
+
+// A copy of the shipped data folder at `to` whose speech page speaks through
+// `output` ("none": no sound), with a journal of its clicks when `journal`
+// names a file.
+inline void copyDataFolder(const QString &to, const QString &output = QStringLiteral("none"), const QString &journal = {}) {
+    const QString from = QStringLiteral(LESEMUND_SOURCE_DIR) + "/data/lesemund";
+    QDir().mkpath(to);
+    QDirIterator it(from, QDir::Files);
+    while (it.hasNext()) {
+        const QString f = it.next();
+        QFile::copy(f, to + "/" + QFileInfo(f).fileName());
+        QFile(to + "/" + QFileInfo(f).fileName()).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    }
+    QFile page(to + "/sp");
+    page.open(QIODevice::ReadOnly);
+    QString html = QString::fromUtf8(page.readAll());
+    page.close();
+    QString attrs = QStringLiteral("<form data-output=\"%1\"").arg(output);
+    if (!journal.isEmpty())
+        attrs += QStringLiteral(" data-journal=\"%1\"").arg(journal);
+    html.replace(QRegularExpression(QStringLiteral("<form\\b[^>]*")), attrs);
+    page.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    page.write(html.toUtf8());
+}
 
 struct ProcessUsage {
     double cpuSeconds = 0;

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
-# End-to-end run of Tastvolk Lesemund with the keyboard alone. Usage: run_e2e.py BUILD/bin
+# End-to-end run of Tastvolk Lesemund with the keyboard alone. Usage: run_e2e.py BUILD/bin [WESTON-SEAT-MODULE]
 #
 # The built program runs from a temporary copy of its folder under a private Xvfb; its speech page is
 # silent and keeps a journal (time TAB button TAB text, CR and LF written as \r and \n). xdotool presses
 # the keys; each step checks the new journal lines and the bytes of the speech files lesemund/text.txt
-# and fenster.txt (Windows-1252, usually behind the voice directive).
-import atexit, http.server, json, os, re, shutil, subprocess, sys, tempfile, threading, time
+# and fenster.txt (Windows-1252, usually behind the voice directive). Given the tests' seat module for
+# weston, the program then runs in a private headless Wayland session, beside GTK windows.
+import atexit, http.server, json, os, re, select, shutil, signal, subprocess, sys, tempfile, threading, time
 
 D = "#voice=name:qvx.de.tonra#"
 MAIN, SECOND = "Tastvolk Lesemund", "Zweites Fenster"
@@ -247,7 +248,8 @@ def accessible_controls():
 def journeys(address):
     without_display()
     bus = spawn(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE, stderr=LOG)
-    a11y = {"DBUS_SESSION_BUS_ADDRESS": bus.stdout.readline().decode().strip(), "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1"}
+    a11y = {"DBUS_SESSION_BUS_ADDRESS": bus.stdout.readline().decode().strip(), "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
+            "GSETTINGS_BACKEND": "memory"}
     spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], env={**XENV, **a11y}, stdout=LOG, stderr=LOG)
     win, got = start("start", env=a11y)
     file_is("start", "text.txt", FILE1)
@@ -379,6 +381,101 @@ def journeys(address):
     check("Alt+E without a change: no question, nothing said, the program ends, the options stay",
           not box and ended and not [c for c in new() if not bg(c)] and read("optionen.ini") == saved)
 
+NOTICE = ("Das aktive Fenster kann auf diesem Desktop nicht gelesen werden, weil es keinen Barrierefreiheitsdienst "
+          "gibt. Bitte die Barrierefreiheit des Desktops einschalten: das Paket at-spi2-core installieren und neu anmelden.")
+
+
+class Gtk:
+    # A GTK 3 program of tests/support/gtkwindows.py: gtk("open", title) etc. wait for its "ok".
+    def __init__(self, env):
+        self.p = spawn(["/usr/bin/python3", os.path.join(os.path.dirname(__file__), "..", "support", "gtkwindows.py")],
+                       env={**env, "GDK_BACKEND": "wayland"}, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                       stderr=LOG, bufsize=0)
+        self.ready = self.answer() == "ready"
+
+    def answer(self):
+        return self.p.stdout.readline().decode().strip() if select.select([self.p.stdout], [], [], 10)[0] else ""
+
+    def __call__(self, *fields):
+        self.p.stdin.write("\t".join(fields).encode() + b"\n")
+        return self.answer() == "ok"
+
+
+def session_bus(env):
+    # A private session bus that starts no services: an accessibility bus only where one is launched.
+    conf = os.path.join(RUNTIME, f"bus{len(children)}.conf")
+    with open(conf, "w") as f:
+        f.write(f"<busconfig><type>session</type><listen>unix:tmpdir={RUNTIME}</listen><auth>EXTERNAL</auth>"
+                '<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/>'
+                '<allow own="*"/></policy></busconfig>')
+    bus = spawn(["dbus-daemon", "--config-file=" + conf, "--nofork", "--print-address=1"], env=env,
+                stdout=subprocess.PIPE, stderr=LOG)
+    return {**env, "DBUS_SESSION_BUS_ADDRESS": bus.stdout.readline().decode().strip()}
+
+
+def wayland_start(name, env, want):
+    # The program with no DISPLAY and no QT_QPA_PLATFORM; `want`: what it says first, and nothing else.
+    global P
+    new()
+    P = spawn([os.path.join(APP, "tastvolk-lesemund")], cwd=APP, env=env, stdin=subprocess.DEVNULL, stdout=LOG,
+              stderr=subprocess.STDOUT)
+    got, heard = [], []
+    until(lambda: got.extend(new()) or heard.extend([time.monotonic()] * (len(got) - len(heard))) or
+          len(got) >= len(want) or not alive(), 10)
+    maps = open(f"/proc/{P.pid}/maps").read() if alive() else ""
+    check(f"{name}: a native Wayland client, no X display; said first: {', '.join(b for b, _ in want)}",
+          "libqwayland" in maps and "libqxcb" not in maps and got == want, got)
+    return got, heard
+
+
+def wayland(seat):
+    # The program in a headless weston with its seat, on a private session bus with the accessibility bus, and
+    # then on one without. No keyboard: GTK programs change the windows, SIGTERM ends the program.
+    global P
+    with open(os.path.join(DATA, "optionen.ini"), "wb") as f:
+        f.write(SHIPPED_INI)  # the X11 run saved the window switch off
+    with open(os.path.join(RUNTIME, "weston.ini"), "w") as f:
+        f.write("[shell]\npanel-position=none\nanimation=none\nclose-animation=none\nstartup-animation=none\n"
+                "focus-animation=none\n")
+    # Settings in memory: the accessibility switch never reaches the user's desktop settings.
+    env = {k: v for k, v in APP_ENV.items() if k not in ("DISPLAY", "QT_QPA_PLATFORM", "NO_AT_BRIDGE")}
+    env.update(WAYLAND_DISPLAY="wayland-e2e", XDG_SESSION_TYPE="wayland", GSETTINGS_BACKEND="memory")
+    spawn(["weston", "--backend=headless-backend.so", "--socket=wayland-e2e", "--shell=desktop-shell.so",
+           "--modules=" + seat, "--idle-time=0", "--config=" + os.path.join(RUNTIME, "weston.ini")],
+          env=env, stdout=LOG, stderr=LOG)
+    if not check("Wayland: weston runs", until(lambda: os.path.exists(os.path.join(RUNTIME, "wayland-e2e")), 10)):
+        return
+    a11y = session_bus(env)
+    spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], env=a11y, stdout=LOG, stderr=LOG)
+    wayland_start("Wayland", a11y, [u1(FILE1), title(MAIN)])
+    file_is("Wayland: its own window found on the accessibility bus", "fenster.txt", MAIN + "\r\n")
+
+    only, first, renamed, gtk = lambda c: False, "Straßenkarte – Köln", "Straßenkarte – Düsseldorf", Gtk(a11y)
+    step("Wayland: a GTK window on top: its title is spoken, once", lambda: gtk("open", first), [title(first)], 5, 1,
+         only)
+    file_is("Wayland: the GTK window's title", "fenster.txt", first + "\r\n")
+    step("Wayland: its new title is spoken", lambda: gtk("title", first, renamed), [title(renamed)], 5, 0.5, only)
+    step("Wayland: the GTK program quits: the main window's title again", lambda: gtk("quit"), [title(MAIN)], 5,
+         0.5, only)
+    stopped, third = Gtk(a11y), Gtk(a11y)
+    step("Wayland: a second GTK program's window", lambda: stopped("open", "Angehalten"), [title("Angehalten")], 5,
+         0.3, only)
+    step("Wayland: a third one's window on top", lambda: third("open", "Darüber"), [title("Darüber")], 5, 0.3, only)
+    stopped.p.send_signal(signal.SIGSTOP)
+    time.sleep(2.5)  # the window list asks every program for its windows once in 2 s
+    step("Wayland: the second program stopped, a new window of the third is still spoken",
+         lambda: third("open", "Danach"), [title("Danach")], 3, 0.5, only)
+    stopped.p.send_signal(signal.SIGCONT)
+    for p in (P, stopped.p, third.p):
+        end(p)
+
+    got, heard = wayland_start("Wayland without an accessibility bus", session_bus(env), [u1(FILE1)])
+    until(lambda: got.extend(new()) or heard.extend([time.monotonic()] * (len(got) - len(heard))) or False, 3.5)
+    check("Wayland without an accessibility bus: 1.5 s later the notice, once", got == [u1(FILE1), u1(NOTICE)] and
+          1.2 < heard[1] - heard[0] < 3, (got, [round(t - heard[0], 2) for t in heard]))
+    file_is("Wayland without an accessibility bus: the notice", "text.txt", NOTICE)
+    end(P)
+
 
 if __name__ == "__main__":
     if sys.argv[1:] == ["--atspi"]:
@@ -393,6 +490,7 @@ if __name__ == "__main__":
     threading.Thread(target=server.serve_forever, daemon=True).start()
     base = f"http://127.0.0.1:{server.server_address[1]}"
     prepare(os.path.abspath(sys.argv[1]), base + "/start")
+    SHIPPED_INI, RUNTIME = read("optionen.ini"), runtime
     r, w = os.pipe()
     spawn(["Xvfb", "-displayfd", str(w), "-nolisten", "tcp", "-screen", "0", "1024x768x24", "-noreset"],
           pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=LOG)
@@ -405,6 +503,7 @@ if __name__ == "__main__":
     APP_ENV.update(QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=runtime, LANG="C.UTF-8")
     try:
         journeys(base + "/gruss.txt")
+        wayland(os.path.abspath(sys.argv[2])) if sys.argv[2:] else print("no seat module for weston: no Wayland run")
     finally:
         LOG.flush()
         if fails:

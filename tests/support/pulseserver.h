@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -131,6 +132,17 @@ public:
         std::optional<Time> heard;
         waitFor([&] { return (heard = firstAudible(from, threshold)).has_value(); }, timeout);
         return heard;
+    }
+    // Waits until nothing has been audible for `quiet`; false when that did not come within `timeout`.
+    bool waitSilent(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+        for (const Time end = Time::clock::now() + timeout; Time::clock::now() < end;
+             std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+            const Time from = Time::clock::now() - quiet;
+            waitRecorded(Time::clock::now(), std::chrono::seconds(1));
+            if (!firstAudible(from))
+                return true;
+        }
+        return false;
     }
     // How much of [from, to) was audible, in whole 10 ms windows; the same for PCM at `rate`.
     std::chrono::milliseconds audibleTime(Time from, Time to, int threshold = kAudible) const {
