@@ -39,7 +39,7 @@ const QString kStatus = QStringLiteral("org.a11y.Status");
 
 // Bits of an accessible's state set and the roles of windows with a frame.
 constexpr uint kActive = 1, kDefunct = 6, kIconified = 15, kShowing = 25;
-constexpr uint kRoleAlert = 2, kRoleDialog = 16, kRoleFileChooser = 19, kRoleFrame = 23;
+constexpr uint kRoleAlert = 2, kRoleDialog = 16, kRoleFileChooser = 19, kRoleFiller = 20, kRoleFrame = 23;
 
 // The events that keep the picture up to date. Applications send only the
 // events somebody has asked the registry for.
@@ -560,8 +560,10 @@ private:
             s.windows.reserve(found.size());
             for (const auto &[w, pid] : found) {
                 const bool visible = (w->state & (1u << kShowing)) && !(w->state & (1u << kIconified));
+                // A Qt program's window made of a plain widget is a filler
+                // at the top; the desktop frames it like any other.
                 const bool border = w->role == kRoleFrame || w->role == kRoleDialog || w->role == kRoleAlert ||
-                                    w->role == kRoleFileChooser;
+                                    w->role == kRoleFileChooser || w->role == kRoleFiller;
                 s.windows.push_back(WindowInfo{w->handle, w->title, visible, border, pid});
             }
         }

@@ -12,8 +12,9 @@
 //    the same for as long as the window lives; the desktop is 1.
 //  - title: the accessible's name.
 //  - visible: the window is showing and not minimised.
-//  - border: a frame, dialog, alert or file chooser (windows the desktop
-//    draws a title bar around); plain windows (menus, tooltips) have none.
+//  - border: a frame, dialog, alert, file chooser or filler (windows the
+//    desktop draws a title bar around; Qt shows a window made of a plain
+//    widget as a filler); plain windows (menus, tooltips) have none.
 //  - processId: the process behind the application's bus connection, as the
 //    bus daemon knows it; 0 when it is not known.
 // Order: the active window first, then the others by how recently they were
