@@ -6,7 +6,11 @@
 # the keys; each step checks the new journal lines and the bytes of the speech files lesemund/text.txt
 # and fenster.txt (Windows-1252, usually behind the voice directive). Given the tests' seat module for
 # weston, the program then runs in a private headless Wayland session, beside GTK windows.
-import atexit, http.server, json, os, re, select, shutil, signal, subprocess, sys, tempfile, threading, time
+import atexit, http.server, json, os, re, shutil, signal, subprocess, sys, tempfile, threading, time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import waylandsession  # noqa: E402
+from waylandsession import Gtk, end, spawn, until  # noqa: E402
 
 D = "#voice=name:qvx.de.tonra#"
 MAIN, SECOND = "Tastvolk Lesemund", "Zweites Fenster"
@@ -57,7 +61,7 @@ FOCUS = dict(TAB_CYCLE)
 NOT_TABBED = [("Bei Text veränderung automatisch lesen",
                "Bei Auswahlfeld Text veränderung automatisch lesen. Ist inaktiv. Umstellung mit Leertaste!"),
               ("URL-speichern", "URL Adresse speichern!"), ("Vorlesen ohne Abbruch bis Ende.", MODE1)]
-fails, children, requests = [], [], []
+fails, requests = [], []
 OFFSET, P = 0, None
 
 
@@ -65,26 +69,6 @@ def check(name, ok, detail=""):
     print(f"  {'ok  ' if ok else 'FAIL'}  {name}" + ("" if ok else f"\n          {detail}"), flush=True)
     fails.extend([] if ok else [name])
     return ok
-
-
-def spawn(argv, **kw):
-    children.append(subprocess.Popen(argv, **kw))
-    return children[-1]
-
-
-def end(p):
-    p.terminate()
-    try:
-        p.wait(3)
-    except subprocess.TimeoutExpired:
-        p.kill()
-
-
-def until(cond, timeout):
-    deadline = time.monotonic() + timeout
-    while not (r := cond()) and time.monotonic() < deadline:
-        time.sleep(0.05)
-    return r
 
 
 def xdo(*args):
@@ -250,7 +234,8 @@ def journeys(address):
     bus = spawn(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE, stderr=LOG)
     a11y = {"DBUS_SESSION_BUS_ADDRESS": bus.stdout.readline().decode().strip(), "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
             "GSETTINGS_BACKEND": "memory"}
-    spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], env={**XENV, **a11y}, stdout=LOG, stderr=LOG)
+    spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], signal.SIGTERM, env={**XENV, **a11y},
+          stdout=LOG, stderr=LOG)
     win, got = start("start", env=a11y)
     file_is("start", "text.txt", FILE1)
     check("start: then the main window's title is spoken", [c for c in got if c[0] == "fenster1"][-1:] == [title(MAIN)],
@@ -352,8 +337,8 @@ def journeys(address):
         ["xmessage", "-title", SECOND, "-geometry", "+20+20", "hallo"], env=XENV, stdout=LOG, stderr=LOG),
         [title(SECOND)], 6, tol=lambda c: False)
     file_is("second window", "fenster.txt", SECOND + "\r\n")
-    step("when it goes, the main window's title is spoken again", lambda: end(children[-1]), [title(MAIN)], 6,
-         tol=lambda c: False)
+    step("when it goes, the main window's title is spoken again", lambda: end(waylandsession.children[-1]),
+         [title(MAIN)], 6, tol=lambda c: False)
     xdo("windowfocus", "--sync", win)
     ini = read("optionen.ini")
     step("Alt+E after a change: the question is spoken (fenster1)", ["alt+e"], [("fenster1", D + QUESTION)], settle=0.6)
@@ -385,34 +370,6 @@ NOTICE = ("Das aktive Fenster kann auf diesem Desktop nicht gelesen werden, weil
           "gibt. Bitte die Barrierefreiheit des Desktops einschalten: das Paket at-spi2-core installieren und neu anmelden.")
 
 
-class Gtk:
-    # A GTK 3 program of tests/support/gtkwindows.py: gtk("open", title) etc. wait for its "ok".
-    def __init__(self, env):
-        self.p = spawn(["/usr/bin/python3", os.path.join(os.path.dirname(__file__), "..", "support", "gtkwindows.py")],
-                       env={**env, "GDK_BACKEND": "wayland"}, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                       stderr=LOG, bufsize=0)
-        self.ready = self.answer() == "ready"
-
-    def answer(self):
-        return self.p.stdout.readline().decode().strip() if select.select([self.p.stdout], [], [], 10)[0] else ""
-
-    def __call__(self, *fields):
-        self.p.stdin.write("\t".join(fields).encode() + b"\n")
-        return self.answer() == "ok"
-
-
-def session_bus(env):
-    # A private session bus that starts no services: an accessibility bus only where one is launched.
-    conf = os.path.join(RUNTIME, f"bus{len(children)}.conf")
-    with open(conf, "w") as f:
-        f.write(f"<busconfig><type>session</type><listen>unix:tmpdir={RUNTIME}</listen><auth>EXTERNAL</auth>"
-                '<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/>'
-                '<allow own="*"/></policy></busconfig>')
-    bus = spawn(["dbus-daemon", "--config-file=" + conf, "--nofork", "--print-address=1"], env=env,
-                stdout=subprocess.PIPE, stderr=LOG)
-    return {**env, "DBUS_SESSION_BUS_ADDRESS": bus.stdout.readline().decode().strip()}
-
-
 def wayland_start(name, env, want):
     # The program with no DISPLAY and no QT_QPA_PLATFORM; `want`: what it says first, and nothing else but the
     # caption of its task window, which may be on top for its first polling step.
@@ -430,36 +387,26 @@ def wayland_start(name, env, want):
 
 
 def wayland(seat):
-    # The program in a headless weston with its seat, on a private session bus with the accessibility bus, and
-    # then on one without. No keyboard: GTK programs change the windows, SIGTERM ends the program.
+    # The program in a private headless Wayland session with the accessibility bus, and then on a session bus
+    # without one. No keyboard: GTK programs change the windows, SIGTERM ends the program.
     global P
     with open(os.path.join(DATA, "optionen.ini"), "wb") as f:
         f.write(SHIPPED_INI)  # the X11 run saved the window switch off
-    with open(os.path.join(RUNTIME, "weston.ini"), "w") as f:
-        f.write("[shell]\npanel-position=none\nanimation=none\nclose-animation=none\nstartup-animation=none\n"
-                "focus-animation=none\n")
-    # Settings in memory: the accessibility switch never reaches the user's desktop settings.
-    env = {k: v for k, v in APP_ENV.items() if k not in ("DISPLAY", "QT_QPA_PLATFORM", "NO_AT_BRIDGE")}
-    env.update(WAYLAND_DISPLAY="wayland-e2e", XDG_SESSION_TYPE="wayland", GSETTINGS_BACKEND="memory")
-    spawn(["weston", "--backend=headless-backend.so", "--socket=wayland-e2e", "--shell=desktop-shell.so",
-           "--modules=" + seat, "--idle-time=0", "--config=" + os.path.join(RUNTIME, "weston.ini")],
-          env=env, stdout=LOG, stderr=LOG)
-    if not check("Wayland: weston runs", until(lambda: os.path.exists(os.path.join(RUNTIME, "wayland-e2e")), 10)):
-        return
-    a11y = session_bus(env)
-    spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], env=a11y, stdout=LOG, stderr=LOG)
+    session = waylandsession.Session(seat)
+    session.start()
+    env, gtk = session.environment({k: v for k, v in APP_ENV.items() if k != "QT_QPA_PLATFORM"}), Gtk(session)
     # WAYLAND_DISPLAY alone makes a Wayland session, XDG_SESSION_TYPE too (below).
-    wayland_start("Wayland", {k: v for k, v in a11y.items() if k != "XDG_SESSION_TYPE"}, [u1(FILE1), title(MAIN)])
+    wayland_start("Wayland", {k: v for k, v in env.items() if k != "XDG_SESSION_TYPE"}, [u1(FILE1), title(MAIN)])
     file_is("Wayland: its own window found on the accessibility bus", "fenster.txt", MAIN + "\r\n")
 
-    only, first, renamed, gtk = lambda c: False, "Straßenkarte – Köln", "Straßenkarte – Düsseldorf", Gtk(a11y)
+    only, first, renamed = lambda c: False, "Straßenkarte – Köln", "Straßenkarte – Düsseldorf"
     step("Wayland: a GTK window on top: its title is spoken, once", lambda: gtk("open", first), [title(first)], 5, 1,
          only)
     file_is("Wayland: the GTK window's title", "fenster.txt", first + "\r\n")
     step("Wayland: its new title is spoken", lambda: gtk("title", first, renamed), [title(renamed)], 5, 0.5, only)
     step("Wayland: the GTK program quits: the main window's title again", lambda: gtk("quit"), [title(MAIN)], 5,
          0.5, only)
-    stopped, third = Gtk(a11y), Gtk(a11y)
+    stopped, third = Gtk(session), Gtk(session)
     step("Wayland: a second GTK program's window", lambda: stopped("open", "Angehalten"), [title("Angehalten")], 5,
          0.3, only)
     step("Wayland: a third one's window on top", lambda: third("open", "Darüber"), [title("Darüber")], 5, 0.3, only)
@@ -471,12 +418,14 @@ def wayland(seat):
     for p in (P, stopped.p, third.p):
         end(p)
 
-    got, heard = wayland_start("Wayland without an accessibility bus", session_bus(env), [u1(FILE1)])
+    got, heard = wayland_start("Wayland without an accessibility bus",
+                               {**env, "DBUS_SESSION_BUS_ADDRESS": session.session_bus()}, [u1(FILE1)])
     until(lambda: got.extend(new()) or heard.extend([time.monotonic()] * (len(got) - len(heard))) or False, 3.5)
     check("Wayland without an accessibility bus: 1.5 s later the notice, once", got == [u1(FILE1), u1(NOTICE)] and
           1.2 < heard[1] - heard[0] < 3, (got, [round(t - heard[0], 2) for t in heard]))
     file_is("Wayland without an accessibility bus: the notice", "text.txt", NOTICE)
     end(P)
+    session.stop()
 
 
 if __name__ == "__main__":
@@ -487,12 +436,11 @@ if __name__ == "__main__":
     DATA, LOG = os.path.join(APP, "lesemund"), open(os.path.join(work, "log"), "wb")
     os.makedirs(runtime, mode=0o700)
     atexit.register(shutil.rmtree, work, True)
-    atexit.register(lambda: [end(p) for p in reversed(children)])
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     base = f"http://127.0.0.1:{server.server_address[1]}"
     prepare(os.path.abspath(sys.argv[1]), base + "/start")
-    SHIPPED_INI, RUNTIME = read("optionen.ini"), runtime
+    SHIPPED_INI = read("optionen.ini")
     r, w = os.pipe()
     spawn(["Xvfb", "-displayfd", str(w), "-nolisten", "tcp", "-screen", "0", "1024x768x24", "-noreset"],
           pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=LOG)

@@ -4,9 +4,6 @@
 #include "support/waylandsession.h"
 
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVariant>
 #include <QElapsedTimer>
 
 #include <gtest/gtest.h>
@@ -43,17 +40,6 @@ bool shows(AtspiWindowList &list, const QStringList &expected) {
     return waitFor([&] { return rows(list.snapshot()) == expected; }, 10s);
 }
 
-// The session's accessibility switch, as toolkits read it.
-bool accessibilityOn(const WaylandSession &session) {
-    QDBusConnection bus = QDBusConnection::connectToBus(QString::fromUtf8(session.sessionBus()), "status-check");
-    QDBusMessage m = QDBusMessage::createMethodCall("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties",
-                                                    "Get");
-    m.setArguments({"org.a11y.Status", "IsEnabled"});
-    const QDBusMessage reply = bus.call(m, QDBus::Block, 2000);
-    QDBusConnection::disconnectFromBus("status-check");
-    return reply.arguments().value(0).value<QDBusVariant>().variant().toBool();
-}
-
 // How long the slowest of 50 looks at the list took.
 std::chrono::milliseconds slowestLook(AtspiWindowList &list) {
     qint64 slowest = 0;
@@ -74,7 +60,7 @@ TEST(AtspiWindowList, FollowsWindowsTitlesAndApplicationsOfAWaylandSession) {
     WaylandSession session;
     QString error;
     ASSERT_TRUE(session.start(&error)) << qPrintable(error);
-    ASSERT_FALSE(accessibilityOn(session));
+    ASSERT_FALSE(session.accessibilityOn());
     GtkWindows a;
     ASSERT_TRUE(a.start(session, &error)) << qPrintable(error);
     ASSERT_TRUE(a.open("Erstes"));
@@ -87,7 +73,7 @@ TEST(AtspiWindowList, FollowsWindowsTitlesAndApplicationsOfAWaylandSession) {
     EXPECT_TRUE(first.available);
     EXPECT_EQ(first.desktop.handle, 1);
     EXPECT_TRUE(first.desktop.title.isEmpty());
-    EXPECT_TRUE(accessibilityOn(session)) << "switched on while the list runs";
+    EXPECT_TRUE(session.accessibilityOn()) << "switched on while the list runs";
 
     GtkWindows b;
     const QString retitled = QString::fromUtf8("Brief an Jörg – Entwurf");
@@ -115,7 +101,7 @@ TEST(AtspiWindowList, FollowsWindowsTitlesAndApplicationsOfAWaylandSession) {
     }
     EXPECT_EQ(events->snapshot().windows.at(0).handle, first.windows.at(0).handle) << "a window keeps its handle";
     events.reset();
-    EXPECT_FALSE(accessibilityOn(session)) << "switched back off at the end";
+    EXPECT_FALSE(session.accessibilityOn()) << "switched back off at the end";
 
     // A stopped application holds nobody up and is left out until it
     // answers again.
