@@ -146,12 +146,7 @@ std::vector<double> activationToSound(platform::WindowList &windows, const std::
     QTemporaryDir dir;
     bench::copyDataFolder(dir.path() + "/lesemund", QStringLiteral("sound"));
     auto page = std::make_shared<speech::SpeechPageHost>();
-    platform::Services s;
-    s.appFolder = dir.path();
-    s.speechPage = page;
-    s.profiles = std::make_shared<platform::IniProfileStore>();
-    s.timers = std::make_shared<platform::QtTimerFactory>();
-    s.http = std::make_shared<platform::CurlHttpClient>();
+    platform::Services s = bench::windowServices(dir.path(), page);
     s.windows = std::shared_ptr<platform::WindowList>(&windows, [](platform::WindowList *) {});
     s.processes = std::make_shared<platform::LinuxProcessControl>();
     Form1 form(s);

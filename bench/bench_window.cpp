@@ -73,13 +73,7 @@ struct Window {
 
     Window() {
         bench::copyDataFolder(dir.path() + "/lesemund");
-        platform::Services s;
-        s.appFolder = dir.path();
-        s.speechPage = page;
-        s.profiles = std::make_shared<platform::IniProfileStore>();
-        s.timers = std::make_shared<platform::QtTimerFactory>();
-        s.http = std::make_shared<platform::CurlHttpClient>();
-        form = std::make_unique<Form1>(s);
+        form = std::make_unique<Form1>(bench::windowServices(dir.path(), page));
         form->Timer1->stop(); // no task window in the measurements
         first.install(*page->engine());
         // Let the engine load its voice before measuring.

@@ -2,6 +2,12 @@
 // Shared helpers of the benchmarks: medians with their spread, and one line
 // per figure in a form that bench/run-all gathers into a single table:
 //   RESULT<TAB>figure<TAB>median<TAB>p10<TAB>p90<TAB>unit<TAB>target<TAB>met
+#include "platform/curlhttpclient.h"
+#include "platform/iniprofilestore.h"
+#include "platform/qttimer.h"
+#include "platform/services.h"
+#include "speech/speechpagehost.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -64,6 +70,18 @@ private:
 // A copy of the shipped data folder at `to` whose speech page speaks through
 // `output` ("none": no sound), with a journal of its clicks when `journal`
 // names a file.
+// The services of a main window on the data folder in `appFolder`: the real
+// speech page `page`, options, timers and HTTP; no desktop services.
+inline platform::Services windowServices(const QString &appFolder, std::shared_ptr<speech::SpeechPageHost> page) {
+    platform::Services s;
+    s.appFolder = appFolder;
+    s.speechPage = std::move(page);
+    s.profiles = std::make_shared<platform::IniProfileStore>();
+    s.timers = std::make_shared<platform::QtTimerFactory>();
+    s.http = std::make_shared<platform::CurlHttpClient>();
+    return s;
+}
+
 inline void copyDataFolder(const QString &to, const QString &output = QStringLiteral("none"), const QString &journal = {}) {
     const QString from = QStringLiteral(LESEMUND_SOURCE_DIR) + "/data/lesemund";
     QDir().mkpath(to);
