@@ -57,9 +57,12 @@ TEST(TaskWindow, OnAWaylandDesktopTheActiveTitleIsSpokenAndTaskBeendenEndsItsPro
     ASSERT_TRUE(session.start(&error) && notes.start(session, &error) && calculator.start(session, &error))
         << qPrintable(error);
     ASSERT_TRUE(notes.open("Notizen") && calculator.open(QString::fromUtf8("Rechner – Jörg")));
+    auto list = std::make_shared<lesemund::platform::AtspiWindowList>(
+        lesemund::platform::AtspiWindowList::Settings{QString::fromUtf8(session.sessionBus()), {}, 500, 500, 100});
+    // Polling starts once the list has found both windows.
+    ASSERT_TRUE(waitFor([&] { return list->snapshot().windows.size() >= 2; }, 10s));
     FormFixture f(true, [&](lesemund::platform::Services &s) {
-        s.windows = std::make_shared<lesemund::platform::AtspiWindowList>(
-            lesemund::platform::AtspiWindowList::Settings{QString::fromUtf8(session.sessionBus()), {}, 500, 500, 100});
+        s.windows = list;
         s.processes = std::make_shared<lesemund::platform::LinuxProcessControl>();
     });
     f.form->Check1->setValue(1);
