@@ -104,6 +104,10 @@ template <typename T> std::optional<T> single(const QDBusMessage &reply) {
     return v.value<T>();
 }
 
+// A window's name as its title: at most 64 K characters, as on X11, so that
+// a program giving its window a book for a name cannot flood the speech.
+QString titleOf(const QString &name) { return name.left(65536); }
+
 struct Window {
     qint64 handle = 0;
     QString title;
@@ -231,7 +235,7 @@ public slots:
             if (v.userType() == qMetaTypeId<QDBusVariant>())
                 v = v.value<QDBusVariant>().variant();
             if (v.userType() == QMetaType::QString)
-                window->title = v.toString();
+                window->title = titleOf(v.toString());
         } else {
             return;
         }
@@ -529,7 +533,7 @@ private:
         QDBusMessage name = QDBusMessage::createMethodCall(bus, path, kProperties, QStringLiteral("Get"));
         name.setArguments({kAccessible, QStringLiteral("Name")});
         ask(a11y_, name, generation_, [answered](const QDBusMessage &reply) {
-            answered(reply, [&](Window &w) { w.title = single<QString>(reply).value_or(QString()); });
+            answered(reply, [&](Window &w) { w.title = titleOf(single<QString>(reply).value_or(QString())); });
         });
     }
 

@@ -76,7 +76,7 @@ TEST(AtspiWindowList, FollowsWindowsTitlesAndApplicationsOfAWaylandSession) {
     EXPECT_TRUE(session.accessibilityOn()) << "switched on while the list runs";
 
     GtkWindows b;
-    const QString retitled = QString::fromUtf8("Brief an Jörg – Entwurf");
+    const QString retitled = QString::fromUtf8("Brief an Jörg – Entwurf"), book(70000, QChar(0x00E4));
     using Row = std::pair<QString, const GtkWindows *>;
     const struct {
         const char *what;
@@ -87,7 +87,8 @@ TEST(AtspiWindowList, FollowsWindowsTitlesAndApplicationsOfAWaylandSession) {
         {"a dialog", [&] { return a.openDialog("Frage"); }, {{"Frage", &a}, {"Zweites", &a}, {"Erstes", &a}}},
         {"the dialog closes", [&] { return a.close("Frage"); }, {{"Zweites", &a}, {"Erstes", &a}}},
         {"a title changes", [&] { return a.retitle("Zweites", retitled); }, {{retitled, &a}, {"Erstes", &a}}},
-        {"the one below is active again", [&] { return a.close(retitled); }, {{"Erstes", &a}}},
+        {"a book for a title is cut", [&] { return a.retitle(retitled, book); }, {{book.left(65536), &a}, {"Erstes", &a}}},
+        {"the one below is active again", [&] { return a.close(book); }, {{"Erstes", &a}}},
         {"another application", [&] { return b.start(session) && b.open("Fremd"); }, {{"Fremd", &b}, {"Erstes", &a}}},
         {"that application quits", [&] { return b.quit(); }, {{"Erstes", &a}}},
     };
